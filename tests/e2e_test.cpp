@@ -1,0 +1,276 @@
+// The real exe under Wine, driven through its windows as a player would,
+// with the game folder checked on disk afterwards.
+#include <gtest/gtest.h>
+
+#include "resources/resource.h"
+#include "test_support.h"
+#include "update/unit_ini_texts.h"
+
+namespace {
+
+const DWORD WAIT_MS = 30000;
+const char GAME_DIR[] = "C:\\Gry\\Valtheria III";
+
+std::string Welcome(const std::string &dir)
+{
+    return "Witamy w uaktualnieniu do gry ValtheriaIII (uakt.1)\r\n\r\n"
+           "Katalog, w którym zainstalowana jest gra: " + dir + "\r\n";
+}
+
+const char FULL_RUN_LOG[] = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... OK\r\n"
+                            "\r\nUaktualnienie zostało zainstalowane poprawnie.\r\n";
+
+class Updater : public testing::Test {
+protected:
+    PROCESS_INFORMATION process = {};
+    SampleGame game;
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(g_updaterExe.empty()) << "give the updater exe as the first argument";
+        UseGame(GAME_DIR);
+    }
+    void TearDown() override
+    {
+        EndProcess(process);
+        DeleteGameKey();
+    }
+    void UseGame(const std::string &dir)
+    {
+        game = MakeSampleGame(dir);
+        ASSERT_TRUE(SetInstallPath(dir));
+    }
+    void Start()
+    {
+        EndProcess(process);
+        ASSERT_TRUE(StartUpdater(&process));
+    }
+    // Expects a message box, checks it and presses its OK.
+    void Answer(const char *caption, const char *text)
+    {
+        HWND box = WaitForDialog(process.dwProcessId, caption, WAIT_MS);
+        ASSERT_NE(box, (HWND)NULL) << "no box \"" << caption << "\"";
+        EXPECT_EQ(MessageBoxText(box), text);
+        CloseMessageBox(box);
+    }
+    // Starts the program on a pristine game and returns its open window.
+    HWND OpenInstaller()
+    {
+        Start();
+        Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+        HWND dialog = WaitForDialog(process.dwProcessId, INSTALLER_CAPTION, WAIT_MS);
+        EXPECT_NE(dialog, (HWND)NULL);
+        if (dialog)
+            EXPECT_TRUE(WaitForLogEnd(dialog, Welcome(game.dir), WAIT_MS));
+        return dialog;
+    }
+    // Waits for the program to end without its window ever having shown.
+    void ExpectEndWithoutWindow()
+    {
+        DWORD start = GetTickCount();
+        while (!WaitForExit(process, 10, NULL)) {
+            ASSERT_EQ(FindDialog(process.dwProcessId, INSTALLER_CAPTION), (HWND)NULL);
+            ASSERT_EQ(FindDialog(process.dwProcessId, DESCRIPTION_CAPTION), (HWND)NULL);
+            ASSERT_LT(GetTickCount() - start, WAIT_MS) << "the program did not end";
+        }
+    }
+    std::string File(const std::string &suffix)
+    {
+        std::string bytes;
+        if (!ReadBytes(game.dir + suffix, &bytes))
+            return "<missing>";
+        return bytes;
+    }
+    void ExpectUntouched()
+    {
+        EXPECT_EQ(File(SETTLER_INI), game.settlerIni);
+        EXPECT_EQ(File(WORKER_INI), game.workerIni);
+    }
+    void ExpectUpdated()
+    {
+        EXPECT_FALSE(Exists(game.dir + LEADER_DIR_WRONG));
+        EXPECT_FALSE(Exists(game.dir + ARMY_DIR_WRONG));
+        EXPECT_EQ(File(std::string(LEADER_DIR_RIGHT) + LEADER_INI_RIGHT), game.leaderIni);
+        EXPECT_EQ(File(std::string(ARMY_DIR_RIGHT) + ARMY_INI_RIGHT), game.armyIni);
+        EXPECT_FALSE(Exists(game.dir + LEADER_DIR_RIGHT + LEADER_INI_WRONG));
+        EXPECT_FALSE(Exists(game.dir + ARMY_DIR_RIGHT + ARMY_INI_WRONG));
+        EXPECT_EQ(File(SETTLER_INI), std::string(SETTLER_INI_TEXT, SETTLER_INI_LENGTH));
+        EXPECT_EQ(File(WORKER_INI), std::string(WORKER_INI_TEXT, WORKER_INI_LENGTH));
+        EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp"));
+        EXPECT_FALSE(Exists(game.dir + WORKER_INI + ".tmp"));
+    }
+};
+
+TEST_F(Updater, WithoutTheRegistryEntryItSaysSoAndEnds)
+{
+    DeleteGameKey();
+    Start();
+    Answer(CHECKS_CAPTION, NO_GAME_TEXT);
+    ExpectEndWithoutWindow();
+}
+
+class AlreadyUpdated : public Updater, public testing::WithParamInterface<int> {};
+
+TEST_P(AlreadyUpdated, AnySettlerLengthBut1654EndsAfterTheDescription)
+{
+    int length = GetParam();
+    if (length < 0)
+        DeleteFileA((game.dir + SETTLER_INI).c_str());
+    else
+        ASSERT_TRUE(WriteBytes(game.dir + SETTLER_INI, std::string(length, ';')));
+    Start();
+    Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+    Answer(CHECKS_CAPTION, ALREADY_TEXT);
+    ExpectEndWithoutWindow();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, AlreadyUpdated, testing::Values(1653, 1655, 0, -1));
+
+TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnce)
+{
+    HWND dialog = OpenInstaller();
+    ASSERT_NE(dialog, (HWND)NULL);
+    EXPECT_EQ(LogText(dialog), Welcome(game.dir));
+
+    RECT r;
+    GetWindowRect(dialog, &r);
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, 0);
+    GUITHREADINFO gui = { sizeof gui };
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &gui);
+    EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, IDC_INSTALL));
+    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
+
+    PressButton(dialog, IDC_INSTALL);
+    Answer(DONE_CAPTION, DONE_TEXT);
+    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
+    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Zamknij");
+    EXPECT_FALSE(IsButtonEnabled(dialog, IDC_INSTALL));
+    ExpectUpdated();
+
+    PressButton(dialog, IDC_CANCEL);
+    ASSERT_TRUE(WaitForExit(process, WAIT_MS, NULL));
+
+    Start();
+    Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+    Answer(CHECKS_CAPTION, ALREADY_TEXT);
+    ExpectEndWithoutWindow();
+    ExpectUpdated();
+}
+
+TEST_F(Updater, PressesArrivingTogetherRunOneWorker)
+{
+    HWND dialog = OpenInstaller();
+    ASSERT_NE(dialog, (HWND)NULL);
+    PressButton(dialog, IDC_INSTALL);
+    PressButton(dialog, IDC_INSTALL);
+    PressButton(dialog, IDC_INSTALL);
+    Answer(DONE_CAPTION, DONE_TEXT);
+    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
+    ExpectUpdated();
+}
+
+TEST_F(Updater, AMissingLeaderFolderFailsStepOneAndAllowsAnotherTry)
+{
+    RemoveTree(game.dir + LEADER_DIR_WRONG);
+    HWND dialog = OpenInstaller();
+    ASSERT_NE(dialog, (HWND)NULL);
+    PressButton(dialog, IDC_INSTALL);
+    ASSERT_TRUE(WaitForLogEnd(dialog, "\r\nKrok 1... błąd!\r\n", WAIT_MS));
+    DWORD start = GetTickCount();
+    while (!IsButtonEnabled(dialog, IDC_INSTALL) && GetTickCount() - start < WAIT_MS)
+        Sleep(10);
+    EXPECT_TRUE(IsButtonEnabled(dialog, IDC_INSTALL));
+    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + "\r\nKrok 1... błąd!\r\n");
+    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
+    EXPECT_TRUE(Exists(game.dir + ARMY_DIR_WRONG));
+    ExpectUntouched();
+}
+
+TEST_F(Updater, AReadOnlySettlerFileFailsStepThreeAndTheRetryStepOne)
+{
+    std::string settler = game.dir + SETTLER_INI;
+    ASSERT_TRUE(SetFileAttributesA(settler.c_str(), FILE_ATTRIBUTE_READONLY));
+    HWND dialog = OpenInstaller();
+    ASSERT_NE(dialog, (HWND)NULL);
+    PressButton(dialog, IDC_INSTALL);
+    std::string firstRun = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n";
+    ASSERT_TRUE(WaitForLogEnd(dialog, firstRun, WAIT_MS));
+    DWORD start = GetTickCount();
+    while (!IsButtonEnabled(dialog, IDC_INSTALL) && GetTickCount() - start < WAIT_MS)
+        Sleep(10);
+    ASSERT_TRUE(IsButtonEnabled(dialog, IDC_INSTALL));
+    ExpectUntouched();
+    EXPECT_FALSE(Exists(settler + ".tmp"));
+
+    PressButton(dialog, IDC_INSTALL);
+    ASSERT_TRUE(WaitForLogEnd(dialog, "\r\nKrok 1... błąd!\r\n", WAIT_MS));
+    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + firstRun + "\r\nKrok 1... błąd!\r\n");
+    SetFileAttributesA(settler.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ExpectUntouched();
+}
+
+TEST_F(Updater, AFullDiskAtStepThreeKeepsTheOldSettlerFile)
+{
+    if (GetDriveTypeA("T:\\") == DRIVE_NO_ROOT_DIR)
+        GTEST_SKIP() << "no size-limited drive T: in this prefix";
+    UseGame("T:\\Gra");
+    FILE *f = fopen("T:\\Gra\\filler", "wb");
+    ASSERT_NE(f, (FILE *)NULL);
+    while (fputc('f', f) != EOF && fflush(f) == 0) {
+    }
+    fclose(f);
+
+    HWND dialog = OpenInstaller();
+    ASSERT_NE(dialog, (HWND)NULL);
+    PressButton(dialog, IDC_INSTALL);
+    EXPECT_TRUE(WaitForLogEnd(dialog, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", WAIT_MS));
+    ExpectUntouched();
+    EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp"));
+    EndProcess(process);
+    RemoveTree(game.dir);
+}
+
+TEST_F(Updater, EscLeavesTheWindowOpenAndTheCloseBoxEndsIt)
+{
+    HWND dialog = OpenInstaller();
+    ASSERT_NE(dialog, (HWND)NULL);
+    HWND focus = GetDlgItem(dialog, IDC_INSTALL);
+    PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    // Messages are handled in order: once the run after Esc has logged, Esc
+    // was handled and the window is still there.
+    PressButton(dialog, IDC_INSTALL);
+    Answer(DONE_CAPTION, DONE_TEXT);
+    EXPECT_TRUE(IsWindow(dialog));
+
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD exitCode = 1;
+    ASSERT_TRUE(WaitForExit(process, WAIT_MS, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(Updater, ClosingDuringARunEndsTheProgramAndLeavesEachFileWhole)
+{
+    HWND dialog = OpenInstaller();
+    ASSERT_NE(dialog, (HWND)NULL);
+    PressButton(dialog, IDC_INSTALL);
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DWORD exitCode = 1;
+    DWORD start = GetTickCount();
+    while (!WaitForExit(process, 10, &exitCode)) {
+        // Closing is refused while the completion box is open: the run won.
+        HWND done = FindDialog(process.dwProcessId, DONE_CAPTION);
+        if (done) {
+            CloseMessageBox(done);
+            PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        }
+        ASSERT_LT(GetTickCount() - start, WAIT_MS);
+    }
+    EXPECT_EQ(exitCode, 0u);
+    std::string settler = File(SETTLER_INI), worker = File(WORKER_INI);
+    EXPECT_TRUE(settler == game.settlerIni || settler == std::string(SETTLER_INI_TEXT, SETTLER_INI_LENGTH));
+    EXPECT_TRUE(worker == game.workerIni || worker == std::string(WORKER_INI_TEXT, WORKER_INI_LENGTH));
+}
+
+}  // namespace

@@ -1,0 +1,336 @@
+#include "test_support.h"
+
+#include <stdio.h>
+#include <string.h>
+
+std::string g_updaterExe;
+
+const char INSTALLER_CAPTION[] = "Valtheria III (PL) - Uaktualnienie 1";
+const char DESCRIPTION_CAPTION[] = "ValtheriaIII (PL) - uaktualnienie";
+const char CHECKS_CAPTION[] = "ValtheriaIII - Uaktualnienie 1";
+const char DONE_CAPTION[] = "ValtheriaIII";
+const char DESCRIPTION_TEXT[] =
+    "Uaktualnienie do gry ValtheriaIII (PL)\n\nUsunięte błędy:\n\n"
+    "- Błąd sygnalizowany komunikatem o braku pliku Przywódca.ini\n"
+    "- Gra wychodziła do systemu z komunikatem Windows:\n\n"
+    "VALTHERIA3 spowodował błąd: nieprawidłowa strona w\nmodule VALTHERIA3.EXE przy 'adres'\n\n"
+    "gdzie adresem najczęściej jest liczba postaci 004030d3.\n";
+const char NO_GAME_TEXT[] =
+    "Brak wpisów gry ValtheriaIII w rejestrze systemowym.\nZainstaluj grę przed uruchomieniem uaktualnienia.";
+const char ALREADY_TEXT[] = "Uaktualnienie jest już zainstalowane.";
+const char DONE_TEXT[] = "Uaktualnienie zostało zainstalowane poprawnie.";
+
+const char LEADER_DIR_WRONG[] = "\\Art\\Units\\Przywódca Średiowiecze";
+const char LEADER_DIR_RIGHT[] = "\\Art\\Units\\Przywódca Średniowiecze";
+const char LEADER_INI_WRONG[] = "\\Przywódca Średiowiecze.ini";
+const char LEADER_INI_RIGHT[] = "\\Przywódca Średniowiecze.ini";
+const char ARMY_DIR_WRONG[] = "\\Art\\Units\\Armia Średiowiecze";
+const char ARMY_DIR_RIGHT[] = "\\Art\\Units\\Armia Średniowiecze";
+const char ARMY_INI_WRONG[] = "\\Armia Średiowiecze.ini";
+const char ARMY_INI_RIGHT[] = "\\Armia Średniowiecze.ini";
+const char SETTLER_INI[] = "\\Art\\Units\\Osadnik Era Przemysłowa\\Osadnik Era Przemysłowa.ini";
+const char WORKER_INI[] = "\\Art\\Units\\Robotnik Era Przemysłowa\\Robotnik Era Przemysłowa.ini";
+
+static const char GAME_KEY[] = "SOFTWARE\\Korvane Interactive\\Valtheria III";
+
+std::string WindowsPathFromUnix(const char *path)
+{
+    std::string result = path;
+    if (!result.empty() && result[0] == '/')
+        result = "Z:" + result;
+    for (char &c : result)
+        if (c == '/')
+            c = '\\';
+    return result;
+}
+
+bool WriteBytes(const std::string &path, const std::string &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    size_t n = fwrite(bytes.data(), 1, bytes.size(), f);
+    return fclose(f) == 0 && n == bytes.size();
+}
+
+bool ReadBytes(const std::string &path, std::string *bytes)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    bytes->clear();
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes->append(buffer, n);
+    fclose(f);
+    return true;
+}
+
+bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::string &path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void MakeFolders(const std::string &path)
+{
+    for (size_t i = 3; i <= path.size(); i++)
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryA(path.substr(0, i).c_str(), NULL);
+}
+
+// An INI in the game's style, padded with a comment to an exact length.
+static std::string UnitIni(const char *unit, size_t length)
+{
+    std::string text = "[Speed]\r\nNormal Speed=225\r\nFast Speed=225\r\n\r\n[Animations]\r\nDEFAULT=..\\";
+    text += unit;
+    text += "\\Default.flc\r\n[Version]\r\nVERSION=1\r\n;";
+    while (text.size() < length - 2)
+        text += '-';
+    text += "\r\n";
+    return text;
+}
+
+std::string PristineSettlerText()
+{
+    return UnitIni("Osadnik Era Przemysłowa", 1654);
+}
+
+SampleGame MakeSampleGame(const std::string &dir)
+{
+    SampleGame game;
+    game.dir = dir;
+    game.leaderIni = UnitIni("Przywódca Średiowiecze", 700);
+    game.armyIni = UnitIni("Armia Średiowiecze", 640);
+    game.settlerIni = PristineSettlerText();
+    game.workerIni = UnitIni("Robotnik Era Przemysłowa", 2100);
+
+    RemoveTree(dir);
+    MakeFolders(dir + LEADER_DIR_WRONG);
+    MakeFolders(dir + ARMY_DIR_WRONG);
+    MakeFolders(dir + "\\Art\\Units\\Osadnik Era Przemysłowa");
+    MakeFolders(dir + "\\Art\\Units\\Robotnik Era Przemysłowa");
+    WriteBytes(dir + LEADER_DIR_WRONG + LEADER_INI_WRONG, game.leaderIni);
+    WriteBytes(dir + ARMY_DIR_WRONG + ARMY_INI_WRONG, game.armyIni);
+    WriteBytes(dir + SETTLER_INI, game.settlerIni);
+    WriteBytes(dir + WORKER_INI, game.workerIni);
+    return game;
+}
+
+bool SetInstallValue(DWORD type, const void *data, DWORD size)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, GAME_KEY, 0, NULL, 0, KEY_WRITE | KEY_WOW64_32KEY, NULL, &key,
+                        NULL) != ERROR_SUCCESS)
+        return false;
+    LONG r = RegSetValueExA(key, "INSTALL_PATH", 0, type, (const BYTE *)data, size);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS;
+}
+
+bool SetInstallPath(const std::string &folder)
+{
+    return SetInstallValue(REG_SZ, folder.c_str(), (DWORD)folder.size() + 1);
+}
+
+bool CreateGameKeyOnly()
+{
+    DeleteGameKey();
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, GAME_KEY, 0, NULL, 0, KEY_WRITE | KEY_WOW64_32KEY, NULL, &key,
+                        NULL) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteGameKey()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, GAME_KEY);
+}
+
+bool StartUpdater(PROCESS_INFORMATION *process)
+{
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    std::string commandLine = "\"" + g_updaterExe + "\"";
+    return CreateProcessA(g_updaterExe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                          process) != 0;
+}
+
+bool WaitForExit(const PROCESS_INFORMATION &process, DWORD timeoutMs, DWORD *exitCode)
+{
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    if (exitCode)
+        GetExitCodeProcess(process.hProcess, exitCode);
+    return true;
+}
+
+void EndProcess(PROCESS_INFORMATION &process)
+{
+    if (process.hProcess) {
+        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    process.hProcess = process.hThread = NULL;
+}
+
+struct DialogSearch {
+    DWORD pid;
+    const char *caption;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
+{
+    DialogSearch *search = (DialogSearch *)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->pid || !IsWindowVisible(window))
+        return TRUE;
+    char className[64], caption[256];
+    GetClassNameA(window, className, sizeof className);
+    if (strcmp(className, "#32770") != 0)
+        return TRUE;
+    caption[0] = '\0';
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof caption, (LPARAM)caption, SMTO_ABORTIFHUNG, 2000, NULL);
+    if (strcmp(caption, search->caption) != 0)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindDialog(DWORD pid, const char *caption)
+{
+    DialogSearch search = { pid, caption, NULL };
+    EnumWindows(MatchDialog, (LPARAM)&search);
+    return search.found;
+}
+
+HWND WaitForDialog(DWORD pid, const char *caption, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND found = FindDialog(pid, caption);
+        if (found || GetTickCount() - start > timeoutMs)
+            return found;
+        Sleep(10);
+    }
+}
+
+std::string WindowText(HWND window)
+{
+    static char text[65536];
+    text[0] = '\0';
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &copied))
+        return std::string();
+    return std::string(text, copied);
+}
+
+std::string MessageBoxText(HWND box)
+{
+    return WindowText(GetDlgItem(box, 0xFFFF));
+}
+
+void CloseMessageBox(HWND box)
+{
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
+}
+
+void PressButton(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+bool IsButtonEnabled(HWND dialog, int id)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != 0;
+}
+
+std::string LogText(HWND dialog)
+{
+    return WindowText(GetDlgItem(dialog, 1000));
+}
+
+bool WaitForLogEnd(HWND dialog, const std::string &ending, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::string log = LogText(dialog);
+        if (log.size() >= ending.size() && log.compare(log.size() - ending.size(), ending.size(), ending) == 0)
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(10);
+    }
+}
+
+bool SaveScreenshot(HWND window, const std::string &bmpPath)
+{
+    RECT r;
+    if (!GetWindowRect(window, &r))
+        return false;
+    int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void *bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
+    BITMAPFILEHEADER file;
+    memset(&file, 0, sizeof file);
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + stride * h;
+    std::string bytes((const char *)&file, sizeof file);
+    bytes.append((const char *)&info.bmiHeader, sizeof info.bmiHeader);
+    bytes.append((const char *)bits, stride * h);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return WriteBytes(bmpPath, bytes);
+}

@@ -1,0 +1,12 @@
+#ifndef UPDATE_PROCEDURE_H
+#define UPDATE_PROCEDURE_H
+
+#include <windows.h>
+#include <stddef.h>
+
+void OnInstallCommand(void);
+DWORD WINAPI InstallThreadProc(LPVOID parameter);
+bool IsInstallRunning(void);
+bool WriteWholeFile(const char *path, const char *data, size_t length);
+
+#endif
