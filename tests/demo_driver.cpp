@@ -1,9 +1,11 @@
-// Plays the player's part for the demo when nobody is at the screen: lays
-// out the sample game, starts the updater, answers its windows, takes a
-// screenshot of each stage and prints the final log.
-//   demo_driver UPDATER_EXE GAME_DIR SHOTS_DIR [--watch]
-// With --watch it only lays out the game and starts the updater for the
-// person at the screen, then waits for it to end.
+// The demo's helper inside Wine.
+//   demo_driver layout GAME_DIR          lays out the sample game, pristine,
+//                                        and writes the registry entry
+//   demo_driver watch UPDATER_EXE        starts the updater for the person at
+//                                        the screen and waits for it to end
+//   demo_driver drive UPDATER_EXE SHOTS  plays the player's part: answers the
+//                                        windows, takes a screenshot of each
+//                                        stage and prints the final log
 #include <stdio.h>
 #include <string.h>
 
@@ -30,29 +32,31 @@ static void Shot(HWND window, const std::string &dir, const char *name)
 
 int main(int argc, char **argv)
 {
-    if (argc < 4) {
-        fprintf(stderr, "usage: demo_driver UPDATER_EXE GAME_DIR SHOTS_DIR [--watch]\n");
+    if (argc < 3) {
+        fprintf(stderr, "usage: demo_driver layout GAME_DIR | watch UPDATER_EXE | drive UPDATER_EXE SHOTS_DIR\n");
         return 2;
     }
-    g_updaterExe = WindowsPathFromUnix(argv[1]);
-    std::string gameDir = argv[2];
-    std::string shots = WindowsPathFromUnix(argv[3]);
-    bool watch = argc > 4 && strcmp(argv[4], "--watch") == 0;
-
-    MakeSampleGame(gameDir);
-    if (!SetInstallPath(gameDir)) {
-        fprintf(stderr, "demo: cannot write the registry entry\n");
-        return 1;
+    std::string mode = argv[1];
+    if (mode == "layout") {
+        MakeSampleGame(argv[2]);
+        if (!SetInstallPath(argv[2])) {
+            fprintf(stderr, "demo: cannot write the registry entry\n");
+            return 1;
+        }
+        return 0;
     }
+
+    g_updaterExe = WindowsPathFromUnix(argv[2]);
     PROCESS_INFORMATION process;
     if (!StartUpdater(&process)) {
         fprintf(stderr, "demo: cannot start %s\n", g_updaterExe.c_str());
         return 1;
     }
-    if (watch) {
+    if (mode == "watch" || argc < 4) {
         WaitForSingleObject(process.hProcess, INFINITE);
         return 0;
     }
+    std::string shots = WindowsPathFromUnix(argv[3]);
 
     HWND box = Expect(process, DESCRIPTION_CAPTION);
     if (!box)

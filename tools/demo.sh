@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the updater and runs it under Wine on a sample game folder, in a
+# Wine prefix of its own. With a display, the window opens for you; without
+# one, the demo plays the player's part under Xvfb, saves a screenshot of
+# each stage in build/demo/ and prints the final log and what changed on disk.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+"$root/tools/install-deps.sh"
+
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON >/dev/null
+cmake --build "$build" -j2 --target updater demo_driver -- --no-print-directory >/dev/null
+exe=$build/ValtheriaIII-PL-Update1.exe
+driver=$build/tests/demo_driver.exe
+
+export WINEPREFIX=$build/wine/demo
+"$root/tools/make-prefix" "$WINEPREFIX"
+run() { "$root/tools/wine-run" "$@"; }
+game_unix="$WINEPREFIX/drive_c/Gry/Valtheria III"
+
+. "$root/tools/xvfb-session.sh"
+cleanup() { WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true; stop_xvfb; }
+trap cleanup EXIT
+
+listing() { (cd "$game_unix" && find . -type f -printf '%10s  %p\n' | sort -k2); }
+
+# Wine's desktop starts with the first program of the prefix, so the
+# display must be there before it.
+watch=
+if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then watch=1; else start_xvfb; fi
+
+run "$driver" layout 'C:\Gry\Valtheria III'
+echo "Sample game in $game_unix (registry INSTALL_PATH = C:\\Gry\\Valtheria III):"
+listing > "$build/demo-before.txt"
+cat "$build/demo-before.txt"
+echo
+
+if [ -n "$watch" ]; then
+    echo "Starting the updater on $DISPLAY; it is yours to use."
+    run "$driver" watch "$exe"
+else
+    shots=$build/demo
+    rm -rf "$shots"; mkdir -p "$shots"
+    echo "No display: playing the player's part under Xvfb ($DISPLAY)."
+    echo "--- the updater's log ---"
+    run "$driver" drive "$exe" "$shots" | tr -d '\r' | iconv -f CP1250 -t UTF-8
+    echo "-------------------------"
+    python3 "$root/tools/bmp2png.py" "$shots"/*.bmp && rm -f "$shots"/*.bmp
+    echo "Screenshots: $(cd "$shots" && ls *.png | tr '\n' ' ')(in $shots)"
+fi
+
+echo
+echo "What changed on disk:"
+listing > "$build/demo-after.txt"
+diff "$build/demo-before.txt" "$build/demo-after.txt" || true
