@@ -27,9 +27,9 @@ int CreateStatus(void)
 /*
  * Adds as much of text as still fits. A text that does not fit whole is cut
  * short, so the buffer never overflows and everything that did fit is
- * still shown.
+ * still shown. Returns the number of characters added.
  */
-static void AppendFitting(const char *text)
+static size_t AppendFitting(const char *text)
 {
     size_t used = strlen(g_statusText);
     size_t room = STATUS_CAPACITY - 1 - used;
@@ -39,6 +39,7 @@ static void AppendFitting(const char *text)
         length = room;
     memcpy(g_statusText + used, text, length);
     g_statusText[used + length] = '\0';
+    return length;
 }
 
 /*
@@ -49,12 +50,16 @@ int AppendStatus(const char *text)
 {
     if (g_statusText == NULL)
         return 0;
+    size_t added = 0;
     if (text == NULL) {
-        AppendFitting("\r");
+        added = AppendFitting("\r");
         text = "\n";
     }
-    AppendFitting(text);
-    SetDlgItemTextA(g_hDlg, IDC_STATUS, g_statusText);
+    added += AppendFitting(text);
+    /* A full log shows the same text already; refilling the box with it
+       only costs time. */
+    if (added > 0)
+        SetDlgItemTextA(g_hDlg, IDC_STATUS, g_statusText);
     return 0;
 }
 

@@ -1,105 +1,8 @@
 // The real exe under Wine, driven through its windows as a player would,
 // with the game folder checked on disk afterwards.
-#include <gtest/gtest.h>
-
-#include "resources/resource.h"
-#include "test_support.h"
-#include "update/unit_ini_texts.h"
+#include "updater_fixture.h"
 
 namespace {
-
-const DWORD WAIT_MS = 30000;
-const char GAME_DIR[] = "C:\\Gry\\Valtheria III";
-
-std::string Welcome(const std::string &dir)
-{
-    return "Witamy w uaktualnieniu do gry ValtheriaIII (uakt.1)\r\n\r\n"
-           "Katalog, w którym zainstalowana jest gra: " + dir + "\r\n";
-}
-
-const char FULL_RUN_LOG[] = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... OK\r\n"
-                            "\r\nUaktualnienie zostało zainstalowane poprawnie.\r\n";
-
-class Updater : public testing::Test {
-protected:
-    PROCESS_INFORMATION process = {};
-    SampleGame game;
-
-    void SetUp() override
-    {
-        ASSERT_FALSE(g_updaterExe.empty()) << "give the updater exe as the first argument";
-        UseGame(GAME_DIR);
-    }
-    void TearDown() override
-    {
-        EndProcess(process);
-        DeleteGameKey();
-    }
-    void UseGame(const std::string &dir)
-    {
-        game = MakeSampleGame(dir);
-        ASSERT_TRUE(SetInstallPath(dir));
-    }
-    void Start()
-    {
-        EndProcess(process);
-        ASSERT_TRUE(StartUpdater(&process));
-    }
-    // Expects a message box, checks it and presses its OK.
-    void Answer(const char *caption, const char *text)
-    {
-        HWND box = WaitForDialog(process.dwProcessId, caption, WAIT_MS);
-        ASSERT_NE(box, (HWND)NULL) << "no box \"" << caption << "\"";
-        EXPECT_EQ(MessageBoxText(box), text);
-        CloseMessageBox(box);
-    }
-    // Starts the program on a pristine game and returns its open window.
-    HWND OpenInstaller()
-    {
-        Start();
-        Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
-        HWND dialog = WaitForDialog(process.dwProcessId, INSTALLER_CAPTION, WAIT_MS);
-        EXPECT_NE(dialog, (HWND)NULL);
-        if (dialog)
-            EXPECT_TRUE(WaitForLogEnd(dialog, Welcome(game.dir), WAIT_MS));
-        return dialog;
-    }
-    // Waits for the program to end without its window ever having shown.
-    void ExpectEndWithoutWindow()
-    {
-        DWORD start = GetTickCount();
-        while (!WaitForExit(process, 10, NULL)) {
-            ASSERT_EQ(FindDialog(process.dwProcessId, INSTALLER_CAPTION), (HWND)NULL);
-            ASSERT_EQ(FindDialog(process.dwProcessId, DESCRIPTION_CAPTION), (HWND)NULL);
-            ASSERT_LT(GetTickCount() - start, WAIT_MS) << "the program did not end";
-        }
-    }
-    std::string File(const std::string &suffix)
-    {
-        std::string bytes;
-        if (!ReadBytes(game.dir + suffix, &bytes))
-            return "<missing>";
-        return bytes;
-    }
-    void ExpectUntouched()
-    {
-        EXPECT_EQ(File(SETTLER_INI), game.settlerIni);
-        EXPECT_EQ(File(WORKER_INI), game.workerIni);
-    }
-    void ExpectUpdated()
-    {
-        EXPECT_FALSE(Exists(game.dir + LEADER_DIR_WRONG));
-        EXPECT_FALSE(Exists(game.dir + ARMY_DIR_WRONG));
-        EXPECT_EQ(File(std::string(LEADER_DIR_RIGHT) + LEADER_INI_RIGHT), game.leaderIni);
-        EXPECT_EQ(File(std::string(ARMY_DIR_RIGHT) + ARMY_INI_RIGHT), game.armyIni);
-        EXPECT_FALSE(Exists(game.dir + LEADER_DIR_RIGHT + LEADER_INI_WRONG));
-        EXPECT_FALSE(Exists(game.dir + ARMY_DIR_RIGHT + ARMY_INI_WRONG));
-        EXPECT_EQ(File(SETTLER_INI), std::string(SETTLER_INI_TEXT, SETTLER_INI_LENGTH));
-        EXPECT_EQ(File(WORKER_INI), std::string(WORKER_INI_TEXT, WORKER_INI_LENGTH));
-        EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp"));
-        EXPECT_FALSE(Exists(game.dir + WORKER_INI + ".tmp"));
-    }
-};
 
 TEST_F(Updater, WithoutTheRegistryEntryItSaysSoAndEnds)
 {
@@ -208,27 +111,6 @@ TEST_F(Updater, AReadOnlySettlerFileFailsStepThreeAndTheRetryStepOne)
     EXPECT_EQ(LogText(dialog), Welcome(game.dir) + firstRun + "\r\nKrok 1... błąd!\r\n");
     SetFileAttributesA(settler.c_str(), FILE_ATTRIBUTE_NORMAL);
     ExpectUntouched();
-}
-
-TEST_F(Updater, AFullDiskAtStepThreeKeepsTheOldSettlerFile)
-{
-    if (GetDriveTypeA("T:\\") == DRIVE_NO_ROOT_DIR)
-        GTEST_SKIP() << "no size-limited drive T: in this prefix";
-    UseGame("T:\\Gra");
-    FILE *f = fopen("T:\\Gra\\filler", "wb");
-    ASSERT_NE(f, (FILE *)NULL);
-    while (fputc('f', f) != EOF && fflush(f) == 0) {
-    }
-    fclose(f);
-
-    HWND dialog = OpenInstaller();
-    ASSERT_NE(dialog, (HWND)NULL);
-    PressButton(dialog, IDC_INSTALL);
-    EXPECT_TRUE(WaitForLogEnd(dialog, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", WAIT_MS));
-    ExpectUntouched();
-    EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp"));
-    EndProcess(process);
-    RemoveTree(game.dir);
 }
 
 TEST_F(Updater, EscLeavesTheWindowOpenAndTheCloseBoxEndsIt)

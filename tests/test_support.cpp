@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -333,4 +334,19 @@ bool SaveScreenshot(HWND window, const std::string &bmpPath)
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
     return WriteBytes(bmpPath, bytes);
+}
+
+int ThreadCount(DWORD pid)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 thread;
+    thread.dwSize = sizeof thread;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread))
+        if (thread.th32OwnerProcessID == pid)
+            count++;
+    CloseHandle(snapshot);
+    return count;
 }

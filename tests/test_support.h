@@ -50,6 +50,7 @@ void PressButton(HWND dialog, int id);
 bool IsButtonEnabled(HWND dialog, int id);
 std::string LogText(HWND dialog);
 bool WaitForLogEnd(HWND dialog, const std::string &ending, DWORD timeoutMs);
+int ThreadCount(DWORD pid);
 bool SaveScreenshot(HWND window, const std::string &bmpPath);
 
 extern const char INSTALLER_CAPTION[], DESCRIPTION_CAPTION[], CHECKS_CAPTION[], DONE_CAPTION[];

@@ -8,11 +8,10 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
-    rm -f /var/lib/apt/lists/lock.updated
 fi
 
 for p in cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
-         xvfb x11-apps locales googletest python3 python3-pil; do
+         xvfb locales googletest python3 e2fsprogs; do
     have "$p" || need+=("$p")
 done
 

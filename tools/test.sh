@@ -12,12 +12,20 @@ cmake --build "$build" -j2 -- --no-print-directory >/dev/null
 export WINEPREFIX=$build/wine/test-run
 "$root/tools/make-prefix" "$WINEPREFIX"
 
-# Drive T: is a small size-limited file system, for the full-disk tests.
+# Drive T: is a small file system with 1 KiB blocks, for the full-disk
+# tests: small enough to fill, fine enough to fill between two writes.
 small=$build/wine/small-drive
+image=$build/wine/small-drive.img
 mkdir -p "$small"
-mountpoint -q "$small" || mount -t tmpfs -o size=256k tmpfs "$small" 2>/dev/null \
-    || echo "test: no size-limited drive (mount failed); full-disk tests are skipped" >&2
-mountpoint -q "$small" && ln -sfn "$small" "$WINEPREFIX/dosdevices/t:"
+mountpoint -q "$small" && umount "$small"
+rm -f "$image"
+truncate -s 256K "$image"
+mkfs.ext2 -q -b 1024 -m 0 -N 64 "$image"
+if mount -o loop "$image" "$small" 2>/dev/null; then
+    ln -sfn "$small" "$WINEPREFIX/dosdevices/t:"
+else
+    echo "test: cannot mount a small drive here; the full-disk tests are skipped" >&2
+fi
 
 . "$root/tools/xvfb-session.sh"
 cleanup() {
@@ -28,5 +36,13 @@ cleanup() {
 trap cleanup EXIT
 start_xvfb
 
+# Each test binary leaves its results here, for one closing line over all.
+results=$build/test-results
+rm -rf "$results"; mkdir -p "$results"
+export GTEST_OUTPUT="xml:Z:${results//\//\\}\\"
+
 cd "$build"
-ctest --output-on-failure "$@"
+status=0
+ctest --output-on-failure "$@" || status=$?
+python3 "$root/tools/test-summary.py" "$results"
+exit $status

@@ -5,6 +5,7 @@
 #include "game_location.h"
 #include "../installer/installer_dialog.h"
 #include "../installer/status_log.h"
+#include "update_procedure.h"
 
 #define GAME_REGISTRY_KEY "SOFTWARE\\Korvane Interactive\\Valtheria III"
 #define GAME_REGISTRY_VALUE "INSTALL_PATH"
@@ -101,6 +102,7 @@ int RunStartupChecks(void)
         return -1;
     }
 
+    RemoveLeftoverReplacements();
     MessageBoxA(g_hDlg, DESCRIPTION_TEXT, "ValtheriaIII (PL) - uaktualnienie", MB_OK);
 
     char settlerPath[512];

@@ -96,6 +96,26 @@ static bool RewriteUnitIni(const char *suffix, const char *text, size_t length)
     return WriteWholeFile(from, text, length);
 }
 
+#define WORKER_INI_SUFFIX "\\art\\units\\Robotnik Era Przemysłowa\\Robotnik Era Przemysłowa.ini"
+
+/*
+ * A run cut short between writing a replacement and putting it in place
+ * leaves the replacement behind. It is never the game's file; removing it
+ * keeps the game folder as the game's setup left it.
+ */
+void RemoveLeftoverReplacements(void)
+{
+    static const char *const REWRITTEN[] = { SETTLER_INI_SUFFIX, WORKER_INI_SUFFIX };
+    char leftover[512 + sizeof(REPLACEMENT_SUFFIX)];
+
+    for (int i = 0; i < 2; i++) {
+        strcpy(leftover, g_gameDir);
+        strcat(leftover, REWRITTEN[i]);
+        strcat(leftover, REPLACEMENT_SUFFIX);
+        DeleteFileA(leftover);
+    }
+}
+
 /* Carries out one numbered update step; true when it succeeded. */
 static bool RunUpdateStep(int step)
 {
@@ -113,8 +133,7 @@ static bool RunUpdateStep(int step)
     case 3:
         return RewriteUnitIni(SETTLER_INI_SUFFIX, SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
     case 4:
-        return RewriteUnitIni("\\art\\units\\Robotnik Era Przemysłowa\\Robotnik Era Przemysłowa.ini",
-                              WORKER_INI_TEXT, WORKER_INI_LENGTH);
+        return RewriteUnitIni(WORKER_INI_SUFFIX, WORKER_INI_TEXT, WORKER_INI_LENGTH);
     }
     return false;
 }

@@ -7,6 +7,7 @@
 void OnInstallCommand(void);
 DWORD WINAPI InstallThreadProc(LPVOID parameter);
 bool IsInstallRunning(void);
+void RemoveLeftoverReplacements(void);
 bool WriteWholeFile(const char *path, const char *data, size_t length);
 
 #endif
