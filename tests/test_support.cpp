@@ -226,8 +226,10 @@ static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     GetClassNameA(window, className, sizeof className);
     if (strcmp(className, "#32770") != 0)
         return TRUE;
+    // For another process's window this reads the caption without sending
+    // it a message, so polling does not slow the program watched.
     caption[0] = '\0';
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof caption, (LPARAM)caption, SMTO_ABORTIFHUNG, 2000, NULL);
+    GetWindowTextA(window, caption, sizeof caption);
     if (strcmp(caption, search->caption) != 0)
         return TRUE;
     search->found = window;
