@@ -5,6 +5,7 @@
 #include <string.h>
 
 std::string g_updaterExe;
+DWORD g_pollMs = 10;
 
 const char INSTALLER_CAPTION[] = "Valtheria III (PL) - Uaktualnienie 1";
 const char DESCRIPTION_CAPTION[] = "ValtheriaIII (PL) - uaktualnienie";
@@ -250,7 +251,7 @@ HWND WaitForDialog(DWORD pid, const char *caption, DWORD timeoutMs)
         HWND found = FindDialog(pid, caption);
         if (found || GetTickCount() - start > timeoutMs)
             return found;
-        Sleep(10);
+        Sleep(g_pollMs);
     }
 }
 
@@ -298,7 +299,7 @@ bool WaitForLogEnd(HWND dialog, const std::string &ending, DWORD timeoutMs)
             return true;
         if (GetTickCount() - start > timeoutMs)
             return false;
-        Sleep(10);
+        Sleep(g_pollMs);
     }
 }
 

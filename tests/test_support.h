@@ -37,7 +37,8 @@ bool SetInstallValue(DWORD type, const void *data, DWORD size);
 void DeleteGameKey();
 bool CreateGameKeyOnly();
 
-// Running and driving the updater.
+// Running and driving the updater. Waits poll every g_pollMs milliseconds.
+extern DWORD g_pollMs;
 bool StartUpdater(PROCESS_INFORMATION *process);
 bool WaitForExit(const PROCESS_INFORMATION &process, DWORD timeoutMs, DWORD *exitCode);
 void EndProcess(PROCESS_INFORMATION &process);
