@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <io.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -10,6 +11,7 @@
 #include "../resources/resource.h"
 
 #define COMPLETED_TEXT "Uaktualnienie zostało zainstalowane poprawnie."
+#define WORKER_INI_SUFFIX "\\art\\units\\Robotnik Era Przemysłowa\\Robotnik Era Przemysłowa.ini"
 
 /* Name given to a replacement file while it is being written beside the
    game's file; it takes the game file's place only when complete. */
@@ -49,12 +51,15 @@ bool WriteWholeFile(const char *path, const char *data, size_t length)
     if (file == NULL)
         return false;
     size_t written = fwrite(data, 1, length, file);
-    /* Buffered bytes reach the disk only now. The flush is checked on its
-       own: not every C runtime reports its failure from fclose. */
+    /* Buffered bytes reach the file only at the flush, which is checked on
+       its own: not every C runtime reports its failure from fclose. The
+       commit puts them on the disk before the replacement takes the game
+       file's name, so that not even a power cut leaves a torn file. */
     int flushed = fflush(file);
+    int committed = flushed == 0 ? _commit(_fileno(file)) : -1;
     int closed = fclose(file);
 
-    if (written != length || flushed != 0 || closed != 0 ||
+    if (written != length || flushed != 0 || committed != 0 || closed != 0 ||
         !MoveFileExA(replacement, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(replacement);
         return false;
@@ -95,8 +100,6 @@ static bool RewriteUnitIni(const char *suffix, const char *text, size_t length)
     strcat(from, suffix);
     return WriteWholeFile(from, text, length);
 }
-
-#define WORKER_INI_SUFFIX "\\art\\units\\Robotnik Era Przemysłowa\\Robotnik Era Przemysłowa.ini"
 
 /*
  * A run cut short between writing a replacement and putting it in place
