@@ -31,6 +31,8 @@ INSTANTIATE_TEST_SUITE_P(Lengths, AlreadyUpdated, testing::Values(1653, 1655, 0,
 
 TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnce)
 {
+    DeleteGameKey();
+    ASSERT_TRUE(SetInstallPathWithReg(game.dir));
     HWND dialog = OpenInstaller();
     ASSERT_NE(dialog, (HWND)NULL);
     EXPECT_EQ(LogText(dialog), Welcome(game.dir));
@@ -58,18 +60,6 @@ TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnce)
     Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
     Answer(CHECKS_CAPTION, ALREADY_TEXT);
     ExpectEndWithoutWindow();
-    ExpectUpdated();
-}
-
-TEST_F(Updater, PressesArrivingTogetherRunOneWorker)
-{
-    HWND dialog = OpenInstaller();
-    ASSERT_NE(dialog, (HWND)NULL);
-    PressButton(dialog, IDC_INSTALL);
-    PressButton(dialog, IDC_INSTALL);
-    PressButton(dialog, IDC_INSTALL);
-    Answer(DONE_CAPTION, DONE_TEXT);
-    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
     ExpectUpdated();
 }
 
@@ -126,33 +116,9 @@ TEST_F(Updater, EscLeavesTheWindowOpenAndTheCloseBoxEndsIt)
     Answer(DONE_CAPTION, DONE_TEXT);
     EXPECT_TRUE(IsWindow(dialog));
 
-    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     DWORD exitCode = 1;
-    ASSERT_TRUE(WaitForExit(process, WAIT_MS, &exitCode));
+    CloseByCloseBox(dialog, &exitCode);
     EXPECT_EQ(exitCode, 0u);
-}
-
-TEST_F(Updater, ClosingDuringARunEndsTheProgramAndLeavesEachFileWhole)
-{
-    HWND dialog = OpenInstaller();
-    ASSERT_NE(dialog, (HWND)NULL);
-    PressButton(dialog, IDC_INSTALL);
-    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    DWORD exitCode = 1;
-    DWORD start = GetTickCount();
-    while (!WaitForExit(process, 10, &exitCode)) {
-        // Closing is refused while the completion box is open: the run won.
-        HWND done = FindDialog(process.dwProcessId, DONE_CAPTION);
-        if (done) {
-            CloseMessageBox(done);
-            PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        }
-        ASSERT_LT(GetTickCount() - start, WAIT_MS);
-    }
-    EXPECT_EQ(exitCode, 0u);
-    std::string settler = File(SETTLER_INI), worker = File(WORKER_INI);
-    EXPECT_TRUE(settler == game.settlerIni || settler == std::string(SETTLER_INI_TEXT, SETTLER_INI_LENGTH));
-    EXPECT_TRUE(worker == game.workerIni || worker == std::string(WORKER_INI_TEXT, WORKER_INI_LENGTH));
 }
 
 }  // namespace

@@ -17,26 +17,6 @@ const std::string SETTLER_NEW(SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
 const std::string WORKER_NEW(WORKER_INI_TEXT, WORKER_INI_LENGTH);
 const char STEP_ONE_FAILED[] = "\r\nKrok 1... błąd!\r\n";
 
-static BOOL CALLBACK DescribeOne(HWND w, LPARAM pid)
-{
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == (DWORD)pid) {
-        char cls[64], cap[128];
-        GetClassNameA(w, cls, sizeof cls);
-        GetWindowTextA(w, cap, sizeof cap);
-        printf("  window %p class %s caption '%s' visible %d enabled %d\n", (void *)w, cls, cap, IsWindowVisible(w),
-               IsWindowEnabled(w));
-    }
-    return TRUE;
-}
-
-static void DescribeWindows(DWORD pid)
-{
-    printf("threads of the process: %d\n", ThreadCount(pid));
-    EnumWindows(DescribeOne, pid);
-}
-
 class Faults : public Updater {
 protected:
     // A unit INI that a step renames must stand, whole, in exactly one of
@@ -83,27 +63,6 @@ protected:
     {
         EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp"));
         EXPECT_FALSE(Exists(game.dir + WORKER_INI + ".tmp"));
-    }
-    // Closes the window by its close box. The close box does nothing while
-    // the window is disabled (the completion box is open, or it is just
-    // closing), so the box is answered and the close repeated until the
-    // program ends.
-    void CloseByCloseBox(HWND dialog, DWORD *exitCode)
-    {
-        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        DWORD start = GetTickCount(), posted = start;
-        while (!WaitForExit(process, 5, exitCode)) {
-            if (HWND done = FindDialog(process.dwProcessId, DONE_CAPTION))
-                CloseMessageBox(done);
-            else if (GetTickCount() - posted > 100 && IsWindowEnabled(dialog)) {
-                PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-                posted = GetTickCount();
-            }
-            if (GetTickCount() - start >= WAIT_MS) {
-                DescribeWindows(process.dwProcessId);
-                FAIL() << "the program did not end";
-            }
-        }
     }
     // Starts the program once more after a run was cut short and lets it
     // do what it will; returns how far the game is then updated.
@@ -450,64 +409,6 @@ TEST_F(Faults, ARunChangesOnlyTheFourNamesAndTwoFilesOfTheGame)
         "* " + g + WORKER_INI,
     };
     EXPECT_EQ(changed, expected);
-}
-
-// The registry value in every form a setup or a stray tool could leave.
-// Data is `chars` letters 'a', then `nuls` NULs; the same table holds
-// for every value type, since the type is not looked at.
-struct RegistryCase {
-    int chars;
-    int nuls;
-    bool accepted;
-};
-const RegistryCase REGISTRY_TABLE[] = {
-    { 0, 0, false },    { 0, 1, false },     // empty: no entry
-    { 1, 0, true },     { 1, 1, true },
-    { 248, 0, true },   { 248, 1, true },
-    { 248, 2, true },                        // a multi-string's double NUL still fits in 250 bytes
-    { 249, 0, true },   { 249, 1, true },    // the longest folder
-    { 249, 2, false },                       // 251 bytes with a double NUL: too long
-    { 250, 0, false },  { 250, 1, false },   // one character too many
-    { 251, 0, false },  { 251, 1, false },
-    { 1000, 0, false }, { 1000, 1, false },
-};
-const DWORD REGISTRY_TYPES[] = { REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_DWORD };
-
-// Leaves a pattern where the next call's locals will be, so that reading
-// past the registry data would show as stray bytes in the result.
-__attribute__((noinline)) void DirtyStack()
-{
-    volatile char junk[16384];
-    for (size_t i = 0; i < sizeof junk; i++)
-        junk[i] = 'X';
-}
-
-TEST(RegistryMatrix, EveryTypeAndLengthHasItsDefinedOutcome)
-{
-    int cases = 0;
-    for (DWORD type : REGISTRY_TYPES)
-        for (const RegistryCase &c : REGISTRY_TABLE) {
-            SCOPED_TRACE(testing::Message() << "type " << type << ", " << c.chars << " chars, "
-                                            << c.nuls << " NULs");
-            std::string data = std::string(c.chars, 'a') + std::string(c.nuls, '\0');
-            ASSERT_TRUE(SetInstallValue(type, data.data(), (DWORD)data.size()));
-            char dest[512];
-            memset(dest, 'Q', sizeof dest);
-            DirtyStack();
-            int result = ReadInstallPath(dest);
-            if (c.accepted) {
-                EXPECT_EQ(result, 1);
-                EXPECT_EQ(std::string(dest), std::string(c.chars, 'a'));
-            } else {
-                EXPECT_EQ(result, -1);
-                EXPECT_EQ(dest[0], 'Q');
-            }
-            for (size_t i = 256; i < sizeof dest; i++)
-                ASSERT_EQ(dest[i], 'Q');
-            cases++;
-        }
-    DeleteGameKey();
-    EXPECT_EQ(cases, 80);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 class InstallPath : public testing::Test {
 protected:
-    char dest[256 + 16];
+    char dest[256 + 256];
     void SetUp() override
     {
         DeleteGameKey();
@@ -47,54 +47,57 @@ TEST_F(InstallPath, FolderIsReadAsCp1250)
     ExpectText("C:\\Gry\\Przygoda \x8C" "redniowiecze");
 }
 
-TEST_F(InstallPath, At249CharactersItIsAcceptedAndAt250Refused)
-{
-    std::string folder249 = "C:\\" + std::string(246, 'a');
-    ASSERT_TRUE(SetInstallPath(folder249));
-    EXPECT_EQ(ReadInstallPath(dest), 1);
-    ExpectText(folder249);
+// The registry value in every form a setup or a stray tool could leave.
+// Data is `chars` letters 'a', then `nuls` NULs; the same table holds
+// for every value type, since the type is not looked at.
+struct RegistryCase {
+    int chars;
+    int nuls;
+    bool accepted;
+};
+static const RegistryCase REGISTRY_TABLE[] = {
+    { 0, 0, false },    { 0, 1, false },     // empty: no entry
+    { 1, 0, true },     { 1, 1, true },
+    { 248, 0, true },   { 248, 1, true },
+    { 248, 2, true },                        // a multi-string's double NUL still fits in 250 bytes
+    { 249, 0, true },   { 249, 1, true },    // the longest folder
+    { 249, 2, false },                       // 251 bytes with a double NUL: too long
+    { 250, 0, false },  { 250, 1, false },   // one character too many
+    { 251, 0, false },  { 251, 1, false },
+    { 1000, 0, false }, { 1000, 1, false },
+};
+static const DWORD REGISTRY_TYPES[] = { REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_DWORD };
 
-    memset(dest, 'Q', sizeof dest);
-    ASSERT_TRUE(SetInstallPath(folder249 + "b"));
-    EXPECT_EQ(ReadInstallPath(dest), -1);
-    EXPECT_TRUE(Untouched());
+// Leaves a pattern where the next call's locals will be, so that reading
+// past the registry data would show as stray bytes in the result.
+__attribute__((noinline)) static void DirtyStack()
+{
+    volatile char junk[16384];
+    for (size_t i = 0; i < sizeof junk; i++)
+        junk[i] = 'X';
 }
 
-TEST_F(InstallPath, DataWithoutNulEndsAfterTheBytesReturned)
+TEST_F(InstallPath, EveryTypeAndLengthHasItsDefinedOutcome)
 {
-    // REG_BINARY without a terminating NUL: the text is the bytes returned.
-    const char bytes[] = { 'C', ':', '\\', 'G', 'r', 'a' };
-    ASSERT_TRUE(SetInstallValue(REG_BINARY, bytes, sizeof bytes));
-    EXPECT_EQ(ReadInstallPath(dest), 1);
-    ExpectText("C:\\Gra");
-
-    // 250 bytes and no NUL would be a 250-character folder: refused.
-    std::string full(250, 'z');
-    memset(dest, 'Q', sizeof dest);
-    ASSERT_TRUE(SetInstallValue(REG_BINARY, full.data(), 250));
-    EXPECT_EQ(ReadInstallPath(dest), -1);
-    EXPECT_TRUE(Untouched());
-
-    // 249 bytes and no NUL: the longest folder there is.
-    memset(dest, 'Q', sizeof dest);
-    ASSERT_TRUE(SetInstallValue(REG_BINARY, full.data(), 249));
-    EXPECT_EQ(ReadInstallPath(dest), 1);
-    ExpectText(full.substr(0, 249));
+    int cases = 0;
+    for (DWORD type : REGISTRY_TYPES)
+        for (const RegistryCase &c : REGISTRY_TABLE) {
+            SCOPED_TRACE(testing::Message() << "type " << type << ", " << c.chars << " chars, "
+                                            << c.nuls << " NULs");
+            std::string data = std::string(c.chars, 'a') + std::string(c.nuls, '\0');
+            ASSERT_TRUE(SetInstallValue(type, data.data(), (DWORD)data.size()));
+            memset(dest, 'Q', sizeof dest);
+            DirtyStack();
+            int result = ReadInstallPath(dest);
+            if (c.accepted) {
+                EXPECT_EQ(result, 1);
+                ExpectText(std::string(c.chars, 'a'));
+            } else {
+                EXPECT_EQ(result, -1);
+                EXPECT_TRUE(Untouched());
+            }
+            cases++;
+        }
+    EXPECT_EQ(cases, 80);
 }
 
-TEST_F(InstallPath, DwordIsTakenAsItsBytesAndEmptyDataAsMissing)
-{
-    DWORD number = 0x61726747;  // the bytes "Ggra", no NUL
-    ASSERT_TRUE(SetInstallValue(REG_DWORD, &number, sizeof number));
-    EXPECT_EQ(ReadInstallPath(dest), 1);
-    ExpectText(std::string((const char *)&number, 4));
-
-    memset(dest, 'Q', sizeof dest);
-    ASSERT_TRUE(SetInstallValue(REG_SZ, "", 1));
-    EXPECT_EQ(ReadInstallPath(dest), -1);
-    EXPECT_TRUE(Untouched());
-
-    ASSERT_TRUE(SetInstallValue(REG_BINARY, "", 0));
-    EXPECT_EQ(ReadInstallPath(dest), -1);
-    EXPECT_TRUE(Untouched());
-}

@@ -162,6 +162,22 @@ bool SetInstallPath(const std::string &folder)
     return SetInstallValue(REG_SZ, folder.c_str(), (DWORD)folder.size() + 1);
 }
 
+bool SetInstallPathWithReg(const std::string &folder)
+{
+    std::string command = "reg.exe add \"HKLM\\" + std::string(GAME_KEY) +
+                          "\" /v INSTALL_PATH /t REG_SZ /d \"" + folder + "\" /f /reg:32";
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    DWORD exitCode = 1;
+    bool ended = WaitForExit(process, 30000, &exitCode);
+    EndProcess(process);
+    return ended && exitCode == 0;
+}
+
 bool CreateGameKeyOnly()
 {
     DeleteGameKey();
@@ -231,7 +247,7 @@ static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     // it a message, so polling does not slow the program watched.
     caption[0] = '\0';
     GetWindowTextA(window, caption, sizeof caption);
-    if (strcmp(caption, search->caption) != 0)
+    if (search->caption && strcmp(caption, search->caption) != 0)
         return TRUE;
     search->found = window;
     return FALSE;

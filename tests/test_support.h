@@ -33,6 +33,8 @@ extern const char SETTLER_INI[], WORKER_INI[];
 
 // The registry entry of the game's setup.
 bool SetInstallPath(const std::string &folder);
+// As a setup would leave it: by the reg tool, in the 32-bit view.
+bool SetInstallPathWithReg(const std::string &folder);
 bool SetInstallValue(DWORD type, const void *data, DWORD size);
 void DeleteGameKey();
 bool CreateGameKeyOnly();
@@ -42,6 +44,7 @@ extern DWORD g_pollMs;
 bool StartUpdater(PROCESS_INFORMATION *process);
 bool WaitForExit(const PROCESS_INFORMATION &process, DWORD timeoutMs, DWORD *exitCode);
 void EndProcess(PROCESS_INFORMATION &process);
+// A visible dialog-class window of pid with this caption, or with any when null.
 HWND FindDialog(DWORD pid, const char *caption);
 HWND WaitForDialog(DWORD pid, const char *caption, DWORD timeoutMs);
 std::string WindowText(HWND window);

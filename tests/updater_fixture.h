@@ -4,6 +4,7 @@
 #define UPDATER_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include "resources/resource.h"
 #include "test_support.h"
@@ -20,6 +21,26 @@ inline std::string Welcome(const std::string &dir)
 
 static const char FULL_RUN_LOG[] = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... OK\r\n"
                             "\r\nUaktualnienie zostało zainstalowane poprawnie.\r\n";
+
+inline BOOL CALLBACK DescribeOne(HWND w, LPARAM pid)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == (DWORD)pid) {
+        char cls[64], cap[128];
+        GetClassNameA(w, cls, sizeof cls);
+        GetWindowTextA(w, cap, sizeof cap);
+        printf("  window %p class %s caption '%s' visible %d enabled %d\n", (void *)w, cls, cap, IsWindowVisible(w),
+               IsWindowEnabled(w));
+    }
+    return TRUE;
+}
+
+inline void DescribeWindows(DWORD pid)
+{
+    printf("threads of the process: %d\n", ThreadCount(pid));
+    EnumWindows(DescribeOne, pid);
+}
 
 class Updater : public testing::Test {
 protected:
@@ -73,6 +94,27 @@ protected:
             ASSERT_EQ(FindDialog(process.dwProcessId, INSTALLER_CAPTION), (HWND)NULL);
             ASSERT_EQ(FindDialog(process.dwProcessId, DESCRIPTION_CAPTION), (HWND)NULL);
             ASSERT_LT(GetTickCount() - start, WAIT_MS) << "the program did not end";
+        }
+    }
+    // Closes the window by its close box. The close box does nothing while
+    // the window is disabled (the completion box is open, or it is just
+    // closing), so the box is answered and the close repeated until the
+    // program ends.
+    void CloseByCloseBox(HWND dialog, DWORD *exitCode)
+    {
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        DWORD start = GetTickCount(), posted = start;
+        while (!WaitForExit(process, 5, exitCode)) {
+            if (HWND done = FindDialog(process.dwProcessId, DONE_CAPTION))
+                CloseMessageBox(done);
+            else if (GetTickCount() - posted > 100 && IsWindowEnabled(dialog)) {
+                PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+                posted = GetTickCount();
+            }
+            if (GetTickCount() - start >= WAIT_MS) {
+                DescribeWindows(process.dwProcessId);
+                FAIL() << "the program did not end";
+            }
         }
     }
     std::string File(const std::string &suffix)

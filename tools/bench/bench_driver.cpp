@@ -28,25 +28,6 @@ static LONGLONG Now()
     return now.QuadPart * 1000000 / g_frequency.QuadPart;
 }
 
-struct FirstWindow {
-    DWORD pid;
-    HWND found;
-};
-
-static BOOL CALLBACK MatchAnyWindow(HWND window, LPARAM param)
-{
-    FirstWindow *search = (FirstWindow *)param;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[16];
-    if (pid == search->pid && IsWindowVisible(window) && GetClassNameA(window, cls, sizeof cls) &&
-        strcmp(cls, "#32770") == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 struct BoxSearch {
     DWORD pid;
     const char *words;
@@ -84,13 +65,10 @@ static HWND WaitForBoxSaying(DWORD pid, const char *words)
 static HWND WaitFirstWindow(DWORD pid)
 {
     DWORD start = GetTickCount();
-    FirstWindow search = { pid, NULL };
-    while (!search.found && GetTickCount() - start < WAIT_MS) {
-        EnumWindows(MatchAnyWindow, (LPARAM)&search);
-        if (!search.found)
-            Sleep(1);
-    }
-    return search.found;
+    HWND found = NULL;
+    while (!(found = FindDialog(pid, NULL)) && GetTickCount() - start < WAIT_MS)
+        Sleep(1);
+    return found;
 }
 
 static bool Launch(const std::string &exe, PROCESS_INFORMATION *process)
