@@ -24,9 +24,9 @@ static HWND Expect(const PROCESS_INFORMATION &process, const char *caption)
 
 static void Shot(HWND window, const std::string &dir, const char *name)
 {
-    // Let the window paint before it is taken.
-    UpdateWindow(window);
-    Sleep(300);
+    // The window and its controls are painted before the picture is taken.
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, NULL);
     SaveScreenshot(window, dir + "\\" + name + ".bmp");
 }
 
