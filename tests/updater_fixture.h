@@ -20,8 +20,9 @@ inline std::string Welcome(const std::string &dir)
 }
 
 static const char FULL_RUN_LOG[] = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... OK\r\n"
-                            "\r\nUaktualnienie zostało zainstalowane poprawnie.\r\n";
+                                   "\r\nUaktualnienie zostało zainstalowane poprawnie.\r\n";
 
+// Printed when the program does not end in time: what windows it still has.
 inline BOOL CALLBACK DescribeOne(HWND w, LPARAM pid)
 {
     DWORD owner = 0;
