@@ -228,7 +228,8 @@ void EndProcess(PROCESS_INFORMATION &process)
 
 struct DialogSearch {
     DWORD pid;
-    const char *caption;
+    const char *caption;  // null: any caption
+    const char *saying;   // not null: a message box whose text holds these words
     HWND found;
 };
 
@@ -249,15 +250,30 @@ static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     GetWindowTextA(window, caption, sizeof caption);
     if (search->caption && strcmp(caption, search->caption) != 0)
         return TRUE;
+    if (search->saying &&
+        !(GetDlgItem(window, 0xFFFF) && MessageBoxText(window).find(search->saying) != std::string::npos))
+        return TRUE;
     search->found = window;
     return FALSE;
 }
 
 HWND FindDialog(DWORD pid, const char *caption)
 {
-    DialogSearch search = { pid, caption, NULL };
+    DialogSearch search = { pid, caption, NULL, NULL };
     EnumWindows(MatchDialog, (LPARAM)&search);
     return search.found;
+}
+
+HWND WaitForBoxSaying(DWORD pid, const char *words, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        DialogSearch search = { pid, NULL, words, NULL };
+        EnumWindows(MatchDialog, (LPARAM)&search);
+        if (search.found || GetTickCount() - start > timeoutMs)
+            return search.found;
+        Sleep(g_pollMs);
+    }
 }
 
 HWND WaitForDialog(DWORD pid, const char *caption, DWORD timeoutMs)

@@ -47,6 +47,8 @@ void EndProcess(PROCESS_INFORMATION &process);
 // A visible dialog-class window of pid with this caption, or with any when null.
 HWND FindDialog(DWORD pid, const char *caption);
 HWND WaitForDialog(DWORD pid, const char *caption, DWORD timeoutMs);
+// A message box of pid whose text holds the given words, whatever its caption.
+HWND WaitForBoxSaying(DWORD pid, const char *words, DWORD timeoutMs);
 std::string WindowText(HWND window);
 std::string MessageBoxText(HWND box);
 void CloseMessageBox(HWND box);

@@ -28,38 +28,6 @@ static LONGLONG Now()
     return now.QuadPart * 1000000 / g_frequency.QuadPart;
 }
 
-struct BoxSearch {
-    DWORD pid;
-    const char *words;
-    HWND found;
-};
-
-static BOOL CALLBACK MatchBoxSaying(HWND window, LPARAM param)
-{
-    BoxSearch *search = (BoxSearch *)param;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window) && GetDlgItem(window, 0xFFFF) &&
-        MessageBoxText(window).find(search->words) != std::string::npos) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Waits for a message box of pid whose text holds the given words.
-static HWND WaitForBoxSaying(DWORD pid, const char *words)
-{
-    DWORD start = GetTickCount();
-    BoxSearch search = { pid, words, NULL };
-    while (!search.found && GetTickCount() - start < WAIT_MS) {
-        EnumWindows(MatchBoxSaying, (LPARAM)&search);
-        if (!search.found)
-            Sleep(1);
-    }
-    return search.found;
-}
-
 // Waits for the first dialog-class window of pid, looking every
 // millisecond: a busier poll would slow the very start it times.
 static HWND WaitFirstWindow(DWORD pid)
@@ -128,10 +96,10 @@ static LONGLONG TimeRoad(const std::string &kind, const std::string &exe, const 
     } else {
         // The peer: its boxes share its window's caption, and it installs
         // as soon as its window opens; "Zamknij" ends it.
-        HWND box = WaitForBoxSaying(process.dwProcessId, "Usunięte");
+        HWND box = WaitForBoxSaying(process.dwProcessId, "Usunięte", WAIT_MS);
         if (box)
             CloseMessageBox(box);
-        HWND done = box ? WaitForBoxSaying(process.dwProcessId, "poprawnie") : NULL;
+        HWND done = box ? WaitForBoxSaying(process.dwProcessId, "poprawnie", WAIT_MS) : NULL;
         ok = done != NULL;
         if (ok) {
             HWND main = GetWindow(done, GW_OWNER);
