@@ -70,10 +70,7 @@ TEST_F(Updater, AMissingLeaderFolderFailsStepOneAndAllowsAnotherTry)
     ASSERT_NE(dialog, (HWND)NULL);
     PressButton(dialog, IDC_INSTALL);
     ASSERT_TRUE(WaitForLogEnd(dialog, "\r\nKrok 1... błąd!\r\n", WAIT_MS));
-    DWORD start = GetTickCount();
-    while (!IsButtonEnabled(dialog, IDC_INSTALL) && GetTickCount() - start < WAIT_MS)
-        Sleep(10);
-    EXPECT_TRUE(IsButtonEnabled(dialog, IDC_INSTALL));
+    EXPECT_TRUE(WaitForButtonEnabled(dialog, IDC_INSTALL, WAIT_MS));
     EXPECT_EQ(LogText(dialog), Welcome(game.dir) + "\r\nKrok 1... błąd!\r\n");
     EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
     EXPECT_TRUE(Exists(game.dir + ARMY_DIR_WRONG));
@@ -89,10 +86,7 @@ TEST_F(Updater, AReadOnlySettlerFileFailsStepThreeAndTheRetryStepOne)
     PressButton(dialog, IDC_INSTALL);
     std::string firstRun = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n";
     ASSERT_TRUE(WaitForLogEnd(dialog, firstRun, WAIT_MS));
-    DWORD start = GetTickCount();
-    while (!IsButtonEnabled(dialog, IDC_INSTALL) && GetTickCount() - start < WAIT_MS)
-        Sleep(10);
-    ASSERT_TRUE(IsButtonEnabled(dialog, IDC_INSTALL));
+    ASSERT_TRUE(WaitForButtonEnabled(dialog, IDC_INSTALL, WAIT_MS));
     ExpectUntouched();
     EXPECT_FALSE(Exists(settler + ".tmp"));
 

@@ -278,21 +278,7 @@ protected:
         RemoveTree("T:\\Gra");
     }
     // Fills the drive so that exactly freeBlocks blocks of 1 KiB stay free.
-    void FillLeaving(int freeBlocks)
-    {
-        std::string spare = "T:\\Gra\\spare";
-        ASSERT_TRUE(WriteBytes(spare, std::string(freeBlocks * 1024, 's')));
-        FILE *f = fopen("T:\\Gra\\filler", "wb");
-        ASSERT_NE(f, (FILE *)NULL);
-        std::string block(1024, 'f');
-        while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
-        }
-        clearerr(f);
-        while (fputc('f', f) != EOF && fflush(f) == 0) {
-        }
-        fclose(f);
-        ASSERT_TRUE(DeleteFileA(spare.c_str()));
-    }
+    void FillLeaving(int freeBlocks) { ASSERT_TRUE(FillDriveLeaving("T:\\Gra", freeBlocks * 1024)); }
 };
 
 TEST_F(FullDisk, AtStepThreeTheOldSettlerFileStays)

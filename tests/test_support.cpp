@@ -108,6 +108,24 @@ void MakeFolders(const std::string &path)
             CreateDirectoryA(path.substr(0, i).c_str(), NULL);
 }
 
+bool FillDriveLeaving(const std::string &dir, size_t freeBytes)
+{
+    std::string spare = dir + "\\spare";
+    if (freeBytes > 0 && !WriteBytes(spare, std::string(freeBytes, 's')))
+        return false;
+    FILE *f = fopen((dir + "\\filler").c_str(), "wb");
+    if (f == NULL)
+        return false;
+    std::string block(1024, 'f');
+    while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+    }
+    clearerr(f);
+    while (fputc('f', f) != EOF && fflush(f) == 0) {
+    }
+    fclose(f);
+    return freeBytes == 0 || DeleteFileA(spare.c_str());
+}
+
 // An INI in the game's style, padded with a comment to an exact length.
 static std::string UnitIni(const char *unit, size_t length)
 {
@@ -315,6 +333,17 @@ void PressButton(HWND dialog, int id)
 bool IsButtonEnabled(HWND dialog, int id)
 {
     return IsWindowEnabled(GetDlgItem(dialog, id)) != 0;
+}
+
+bool WaitForButtonEnabled(HWND dialog, int id, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (!IsButtonEnabled(dialog, id)) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(g_pollMs);
+    }
+    return true;
 }
 
 std::string LogText(HWND dialog)

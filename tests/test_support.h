@@ -17,6 +17,9 @@ bool Exists(const std::string &path);
 bool IsFolder(const std::string &path);
 void RemoveTree(const std::string &path);
 void MakeFolders(const std::string &path);
+// Fills the drive of dir so that only freeBytes stay free (in whole blocks),
+// through a file dir\filler; false when the filler cannot be made.
+bool FillDriveLeaving(const std::string &dir, size_t freeBytes);
 
 // The game as its setup leaves it, before the update.
 struct SampleGame {
@@ -54,6 +57,7 @@ std::string MessageBoxText(HWND box);
 void CloseMessageBox(HWND box);
 void PressButton(HWND dialog, int id);
 bool IsButtonEnabled(HWND dialog, int id);
+bool WaitForButtonEnabled(HWND dialog, int id, DWORD timeoutMs);
 std::string LogText(HWND dialog);
 bool WaitForLogEnd(HWND dialog, const std::string &ending, DWORD timeoutMs);
 int ThreadCount(DWORD pid);

@@ -82,19 +82,7 @@ TEST(WholeFileOnFullDisk, KeepsTheOldFileWhenTheDiskFillsUp)
     std::string old = PristineSettlerText();
     ASSERT_TRUE(WriteBytes(path, old));
 
-    // Fill the drive to the last byte.
-    std::string filler = dir + "\\filler";
-    FILE *f = fopen(filler.c_str(), "wb");
-    ASSERT_NE(f, (FILE *)NULL);
-    std::string block(512, 'f');
-    while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
-    }
-    fclose(f);
-    f = fopen(filler.c_str(), "ab");
-    while (f && fputc('f', f) != EOF && fflush(f) == 0) {
-    }
-    if (f)
-        fclose(f);
+    ASSERT_TRUE(FillDriveLeaving(dir, 0));
 
     std::string text(1663, 'n');
     EXPECT_FALSE(WriteWholeFile(path.c_str(), text.data(), text.size()));
@@ -103,7 +91,7 @@ TEST(WholeFileOnFullDisk, KeepsTheOldFileWhenTheDiskFillsUp)
     EXPECT_EQ(now, old);
     EXPECT_FALSE(Exists(path + ".tmp"));
 
-    DeleteFileA(filler.c_str());
+    DeleteFileA((dir + "\\filler").c_str());
     EXPECT_TRUE(WriteWholeFile(path.c_str(), text.data(), text.size()));
     RemoveTree(dir);
 }

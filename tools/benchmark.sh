@@ -15,14 +15,10 @@ if ! command -v makensis >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nsis >/dev/null
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON >/dev/null
-cmake --build "$build" -j2 --target release bench_driver floor -- --no-print-directory >/dev/null
-
-export WINEPREFIX=$build/wine/bench
-"$root/tools/make-prefix" "$WINEPREFIX"
-. "$root/tools/xvfb-session.sh"
-cleanup() { WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true; stop_xvfb; }
-trap cleanup EXIT
+. "$root/tools/session.sh"
+build_targets release bench_driver floor
+use_prefix bench
+trap end_session EXIT
 start_xvfb
 
 out=$build/bench

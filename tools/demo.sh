@@ -8,19 +8,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 "$root/tools/install-deps.sh"
 
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON >/dev/null
-cmake --build "$build" -j2 --target updater demo_driver -- --no-print-directory >/dev/null
+. "$root/tools/session.sh"
+build_targets updater demo_driver
 exe=$build/ValtheriaIII-PL-Update1.exe
 driver=$build/tests/demo_driver.exe
 
-export WINEPREFIX=$build/wine/demo
-"$root/tools/make-prefix" "$WINEPREFIX"
+use_prefix demo
+trap end_session EXIT
 run() { "$root/tools/wine-run" "$@"; }
 game_unix="$WINEPREFIX/drive_c/Gry/Valtheria III"
-
-. "$root/tools/xvfb-session.sh"
-cleanup() { WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true; stop_xvfb; }
-trap cleanup EXIT
 
 listing() { (cd "$game_unix" && find . -type f -printf '%10s  %p\n' | sort -k2); }
 

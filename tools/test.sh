@@ -6,11 +6,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 "$root/tools/install-deps.sh"
 
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON >/dev/null
-cmake --build "$build" -j2 -- --no-print-directory >/dev/null
-
-export WINEPREFIX=$build/wine/test-run
-"$root/tools/make-prefix" "$WINEPREFIX"
+. "$root/tools/session.sh"
+build_targets
+use_prefix test-run
 
 # Drive T: is a small file system with 1 KiB blocks, for the full-disk
 # tests: small enough to fill, fine enough to fill between two writes.
@@ -27,10 +25,8 @@ else
     echo "test: cannot mount a small drive here; the full-disk tests are skipped" >&2
 fi
 
-. "$root/tools/xvfb-session.sh"
 cleanup() {
-    WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
-    stop_xvfb
+    end_session
     mountpoint -q "$small" && umount "$small" || true
 }
 trap cleanup EXIT
