@@ -23,8 +23,8 @@ use_prefix() {
 }
 
 end_session() {
-    [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
-    stop_xvfb
+    if [ -n "${WINEPREFIX:-}" ]; then wineserver -k 2>/dev/null || true; fi
+    stop_xvfb || true
 }
 
 xvfb_pid=
