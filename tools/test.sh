@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds the updater and its tests and runs every test under Wine and Xvfb,
-# in a fresh Wine prefix of its own. Installs what it needs first.
+# Builds the updater, its release files and its tests, checks that the
+# release builds to the same bytes twice and signs, runs the README's other
+# commands, and runs every test under Wine and Xvfb in a fresh Wine prefix of
+# its own, the signed exe's typical road included. Installs what it needs
+# first.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
@@ -8,6 +11,22 @@ build=$root/build
 
 . "$root/tools/session.sh"
 build_targets
+"$root/tools/check-release.sh"
+
+# Every other command the README shows, as it shows them.
+readme_command() {
+    local log=$build/readme-command.log
+    if ! "$@" >"$log" 2>&1; then
+        cat "$log" >&2
+        echo "test: the README's command '$*' failed" >&2
+        exit 1
+    fi
+    echo "README command passed: $*"
+}
+readme_command cmake --build "$build" --target release
+readme_command env -u DISPLAY "$root/tools/demo.sh"
+readme_command "$root/tools/benchmark.sh" 1
+
 use_prefix test-run
 
 # Drive T: is a small file system with 1 KiB blocks, for the full-disk
@@ -40,5 +59,9 @@ export GTEST_OUTPUT="xml:Z:${results//\//\\}\\"
 cd "$build"
 status=0
 ctest --output-on-failure "$@" || status=$?
+# The signed exe goes the player's typical road too.
+GTEST_OUTPUT="xml:Z:${results//\//\\}\\signed_road.xml" "$root/tools/wine-run" tests/e2e_tests.exe \
+    "$build/signed/release/ValtheriaIII-PL-Update1.exe" --gtest_filter='*TypicalRoad*' >"$build/signed-road.log" 2>&1 ||
+    { status=1; cat "$build/signed-road.log"; }
 python3 "$root/tools/test-summary.py" "$results"
 exit $status
