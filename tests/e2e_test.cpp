@@ -1,42 +1,68 @@
-// The real exe under Wine, driven through its windows as a player would,
-// with the game folder checked on disk afterwards.
-#include "updater_fixture.h"
+// The real exe under Wine, driven through its windows as a player would.
+#include <stdlib.h>
+
+#include "harness.h"
 
 namespace {
 
-TEST_F(Updater, WithoutTheRegistryEntryItSaysSoAndEnds)
+void WriteSettler(Updater &u, int length)
 {
-    DeleteGameKey();
-    Start();
-    Answer(CHECKS_CAPTION, NO_GAME_TEXT);
-    ExpectEndWithoutWindow();
+    ASSERT_TRUE(WriteBytes(u.game.dir + SETTLER_INI, std::string(length, ';')));
 }
 
-class AlreadyUpdated : public Updater, public testing::WithParamInterface<int> {};
+// What the program shows at start for each state of the registry and the
+// game: the description box or not, then the box that ends it, or else its
+// window with the folder as the welcome shows it.
+struct StartCase {
+    const char *name;
+    void (*arrange)(Updater &);
+    bool described;
+    const char *verdict;
+} const START_CASES[] = {
+    { "no registry entry", [](Updater &) { DeleteGameKey(); }, false, NO_GAME_TEXT },
+    { "an empty folder value", [](Updater &) { ASSERT_TRUE(SetInstallValue(REG_SZ, "", 1)); }, false, NO_GAME_TEXT },
+    { "a folder that does not exist", [](Updater &) { ASSERT_TRUE(SetInstallPath("C:\\Gry\\Brak")); }, true,
+      ALREADY_TEXT },
+    { "settler INI of 1653 bytes", [](Updater &u) { WriteSettler(u, 1653); }, true, ALREADY_TEXT },
+    { "settler INI of 1655 bytes", [](Updater &u) { WriteSettler(u, 1655); }, true, ALREADY_TEXT },
+    { "settler INI empty", [](Updater &u) { WriteSettler(u, 0); }, true, ALREADY_TEXT },
+    { "settler INI missing", [](Updater &u) { DeleteFileA((u.game.dir + SETTLER_INI).c_str()); }, true,
+      ALREADY_TEXT },
+    { "a folder with a trailing backslash", [](Updater &u) { ASSERT_TRUE(SetInstallPath(u.game.dir + "\\")); },
+      true, NULL },
+};
 
-TEST_P(AlreadyUpdated, AnySettlerLengthBut1654EndsAfterTheDescription)
+TEST_F(Updater, StartUpShowsItsBoxesInOrderAndOpensOnlyOnTheGameAsInstalled)
 {
-    int length = GetParam();
-    if (length < 0)
-        DeleteFileA((game.dir + SETTLER_INI).c_str());
-    else
-        ASSERT_TRUE(WriteBytes(game.dir + SETTLER_INI, std::string(length, ';')));
-    Start();
-    Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
-    Answer(CHECKS_CAPTION, ALREADY_TEXT);
-    ExpectEndWithoutWindow();
+    for (const StartCase &c : START_CASES) {
+        SCOPED_TRACE(c.name);
+        UseGame(GAME_DIR);
+        c.arrange(*this);
+        Start();
+        if (c.described)
+            Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+        if (c.verdict) {
+            Answer(CHECKS_CAPTION, c.verdict);
+            ExpectEndWithoutWindow();
+            continue;
+        }
+        HWND dialog = WaitForDialog(process.dwProcessId, INSTALLER_CAPTION);
+        ASSERT_TRUE(dialog && WaitUntil(WAIT_MS, [&] { return LogText(dialog) == Welcome(game.dir + "\\"); }));
+        PressButton(dialog, IDC_INSTALL);
+        Answer(DONE_CAPTION, DONE_TEXT);
+        ExpectSteps(4);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lengths, AlreadyUpdated, testing::Values(1653, 1655, 0, -1));
 
 TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnce)
 {
+    // Written as the game's setup writes it, in the 32-bit view.
     DeleteGameKey();
-    ASSERT_TRUE(SetInstallPathWithReg(game.dir));
+    std::string reg = "reg.exe add \"HKLM\\SOFTWARE\\Korvane Interactive\\Valtheria III\" /v INSTALL_PATH "
+                      "/t REG_SZ /d \"" + game.dir + "\" /f /reg:32 >NUL";
+    ASSERT_EQ(system(reg.c_str()), 0);
     HWND dialog = OpenInstaller();
-    ASSERT_NE(dialog, (HWND)NULL);
-    EXPECT_EQ(LogText(dialog), Welcome(game.dir));
-
+    ASSERT_TRUE(dialog);
     RECT r;
     GetWindowRect(dialog, &r);
     EXPECT_EQ(r.left, 0);
@@ -50,69 +76,111 @@ TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnce)
     Answer(DONE_CAPTION, DONE_TEXT);
     EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
     EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Zamknij");
-    EXPECT_FALSE(IsButtonEnabled(dialog, IDC_INSTALL));
-    ExpectUpdated();
-
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)));
+    ExpectSteps(4);
     PressButton(dialog, IDC_CANCEL);
-    ASSERT_TRUE(WaitForExit(process, WAIT_MS, NULL));
+    ASSERT_TRUE(WaitForExit(process, WAIT_MS));
 
     Start();
     Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
     Answer(CHECKS_CAPTION, ALREADY_TEXT);
     ExpectEndWithoutWindow();
-    ExpectUpdated();
+    ExpectSteps(4);
 }
 
-TEST_F(Updater, AMissingLeaderFolderFailsStepOneAndAllowsAnotherTry)
+void MakeReadOnly(Updater &u, const char *suffix)
 {
-    RemoveTree(game.dir + LEADER_DIR_WRONG);
-    HWND dialog = OpenInstaller();
-    ASSERT_NE(dialog, (HWND)NULL);
-    PressButton(dialog, IDC_INSTALL);
-    ASSERT_TRUE(WaitForLogEnd(dialog, "\r\nKrok 1... błąd!\r\n", WAIT_MS));
-    EXPECT_TRUE(WaitForButtonEnabled(dialog, IDC_INSTALL, WAIT_MS));
-    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + "\r\nKrok 1... błąd!\r\n");
-    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
-    EXPECT_TRUE(Exists(game.dir + ARMY_DIR_WRONG));
-    ExpectUntouched();
+    ASSERT_TRUE(SetFileAttributesA((u.game.dir + suffix).c_str(), FILE_ATTRIBUTE_READONLY));
 }
 
-TEST_F(Updater, AReadOnlySettlerFileFailsStepThreeAndTheRetryStepOne)
+// Drive T: is a small file system with 1 KiB blocks (see the test command).
+// Fills it so that only freeBlocks blocks stay free.
+void FillDriveLeaving(Updater &u, int freeBlocks)
 {
-    std::string settler = game.dir + SETTLER_INI;
-    ASSERT_TRUE(SetFileAttributesA(settler.c_str(), FILE_ATTRIBUTE_READONLY));
-    HWND dialog = OpenInstaller();
-    ASSERT_NE(dialog, (HWND)NULL);
-    PressButton(dialog, IDC_INSTALL);
-    std::string firstRun = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n";
-    ASSERT_TRUE(WaitForLogEnd(dialog, firstRun, WAIT_MS));
-    ASSERT_TRUE(WaitForButtonEnabled(dialog, IDC_INSTALL, WAIT_MS));
-    ExpectUntouched();
-    EXPECT_FALSE(Exists(settler + ".tmp"));
-
-    PressButton(dialog, IDC_INSTALL);
-    ASSERT_TRUE(WaitForLogEnd(dialog, "\r\nKrok 1... błąd!\r\n", WAIT_MS));
-    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + firstRun + "\r\nKrok 1... błąd!\r\n");
-    SetFileAttributesA(settler.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ExpectUntouched();
+    std::string spare = u.game.dir + "\\spare";
+    ASSERT_TRUE(WriteBytes(spare, std::string(freeBlocks * 1024, 's')));
+    FILE *f = fopen((u.game.dir + "\\filler").c_str(), "wb");
+    ASSERT_TRUE(f != NULL);
+    std::string block(1024, 'f');
+    while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+    }
+    clearerr(f);
+    while (fputc('f', f) != EOF && fflush(f) == 0) {
+    }
+    fclose(f);
+    ASSERT_TRUE(DeleteFileA(spare.c_str()));
 }
 
-TEST_F(Updater, EscLeavesTheWindowOpenAndTheCloseBoxEndsIt)
+// A run that fails at a step: its log, then the game on disk after it and
+// after the retry, which fails at step 1 as the first renames are done: where
+// each renamed INI stands (see Place) and how many INIs are rewritten.
+struct FailCase {
+    const char *name, *dir;
+    void (*arrange)(Updater &);
+    const char *log;
+    int leader, army, rewritten;
+} const FAIL_CASES[] = {
+    { "leader folder missing", GAME_DIR, [](Updater &u) { RemoveTree(u.game.dir + LEADER_DIR_WRONG); },
+      STEP_ONE_FAILED, -1, 0, 0 },
+    // The INI inside is renamed all the same.
+    { "leader folder renamed already, its INI not", GAME_DIR,
+      [](Updater &u) {
+          ASSERT_TRUE(MoveFileA((u.game.dir + LEADER_DIR_WRONG).c_str(), (u.game.dir + LEADER_DIR_RIGHT).c_str()));
+      },
+      STEP_ONE_FAILED, 2, 0, 0 },
+    { "leader INI missing", GAME_DIR,
+      [](Updater &u) { DeleteFileA((u.game.dir + LEADER_DIR_WRONG + LEADER_INI_WRONG).c_str()); }, STEP_ONE_FAILED,
+      -1, 0, 0 },
+    { "army folder missing", GAME_DIR, [](Updater &u) { RemoveTree(u.game.dir + ARMY_DIR_WRONG); },
+      "\r\nKrok 1... OK\r\nKrok 2... błąd!\r\n", 2, -1, 0 },
+    { "settler INI read-only", GAME_DIR, [](Updater &u) { MakeReadOnly(u, SETTLER_INI); },
+      "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", 2, 2, 0 },
+    { "worker INI read-only", GAME_DIR, [](Updater &u) { MakeReadOnly(u, WORKER_INI); },
+      "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... błąd!\r\n", 2, 2, 1 },
+    // The new settler text needs two blocks; the worker's one more.
+    { "full disk at step 3", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 1); },
+      "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", 2, 2, 0 },
+    { "full disk at step 4", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 2); },
+      "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... błąd!\r\n", 2, 2, 1 },
+};
+
+TEST_F(Updater, AFailedStepStopsTheRunLeavesTheRestAndTheRetryFailsAtStepOne)
+{
+    for (const FailCase &c : FAIL_CASES) {
+        SCOPED_TRACE(c.name);
+        if (c.dir[0] == 'T' && GetDriveTypeA("T:\\") == DRIVE_NO_ROOT_DIR) {
+            ADD_FAILURE() << "no size-limited drive T: in this prefix";
+            continue;
+        }
+        UseGame(c.dir);
+        c.arrange(*this);
+        HWND dialog = OpenInstaller();
+        ASSERT_TRUE(dialog);
+        std::string log = Welcome(game.dir);
+        for (const char *run : { c.log, STEP_ONE_FAILED }) {
+            PressButton(dialog, IDC_INSTALL);
+            log += run;
+            EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log && IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)); }))
+                << LogText(dialog);
+            EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
+            ExpectState(c.leader, c.army, c.rewritten);
+        }
+        EXPECT_EQ(CloseByCloseBox(dialog), 0u);
+    }
+}
+
+TEST_F(Updater, EscIsIgnoredEnterInstallsAndTheCloseBoxEnds)
 {
     HWND dialog = OpenInstaller();
-    ASSERT_NE(dialog, (HWND)NULL);
+    ASSERT_TRUE(dialog);
     HWND focus = GetDlgItem(dialog, IDC_INSTALL);
-    PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    // Messages are handled in order: once the run after Esc has logged, Esc
-    // was handled and the window is still there.
-    PressButton(dialog, IDC_INSTALL);
+    for (WPARAM key : { VK_ESCAPE, VK_RETURN }) {
+        PostMessageA(focus, WM_KEYDOWN, key, 0x00010001);
+        PostMessageA(focus, WM_KEYUP, key, 0xC0010001);
+    }
     Answer(DONE_CAPTION, DONE_TEXT);
-    EXPECT_TRUE(IsWindow(dialog));
-
-    DWORD exitCode = 1;
-    CloseByCloseBox(dialog, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
+    EXPECT_EQ(CloseByCloseBox(dialog), 0u);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ start_xvfb
 
 out=$build/bench
 rm -rf "$out"; mkdir -p "$out/texts"
-driver=$build/tools/bench/bench_driver.exe
+driver=$build/tools/bench_driver.exe
 run() { "$root/tools/wine-run" "$driver" "$@"; }
 run texts "$out/texts"
 # An ANSI installer takes its texts and paths in the script's own code page.
@@ -32,7 +32,7 @@ makensis -V1 -INPUTCHARSET CP1250 -DTEXTS="$out/texts" -DOUT="$out/peer.exe" "$o
 
 updater=$build/release/ValtheriaIII-PL-Update1.exe
 peer=$out/peer.exe
-floor=$build/tools/bench/floor.exe
+floor=$build/tools/floor.exe
 game='C:\Gry\Valtheria III'
 
 figures=$(run measure "$game" "$rounds" updater="$updater" peer="$peer" floor="$floor")

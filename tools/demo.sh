@@ -11,7 +11,7 @@ build=$root/build
 . "$root/tools/session.sh"
 build_targets updater demo_driver
 exe=$build/ValtheriaIII-PL-Update1.exe
-driver=$build/tests/demo_driver.exe
+driver=$build/tools/demo_driver.exe
 
 use_prefix demo
 trap end_session EXIT

@@ -60,7 +60,7 @@ cd "$build"
 status=0
 ctest --output-on-failure "$@" || status=$?
 # The signed exe goes the player's typical road too.
-GTEST_OUTPUT="xml:Z:${results//\//\\}\\signed_road.xml" "$root/tools/wine-run" tests/e2e_tests.exe \
+GTEST_OUTPUT="xml:Z:${results//\//\\}\\signed_road.xml" "$root/tools/wine-run" tests/updater_tests.exe \
     "$build/signed/release/ValtheriaIII-PL-Update1.exe" --gtest_filter='*TypicalRoad*' >"$build/signed-road.log" 2>&1 ||
     { status=1; cat "$build/signed-road.log"; }
 python3 "$root/tools/test-summary.py" "$results"

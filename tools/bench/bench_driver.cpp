@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "resources/resource.h"
-#include "test_support.h"
+#include "tools/driver/updater_driver.h"
 #include "update/unit_ini_texts.h"
 
-static const DWORD WAIT_MS = 30000;
 static LARGE_INTEGER g_frequency;
 
 static LONGLONG Now()
@@ -39,12 +38,6 @@ static HWND WaitFirstWindow(DWORD pid)
     return found;
 }
 
-static bool Launch(const std::string &exe, PROCESS_INFORMATION *process)
-{
-    g_updaterExe = exe;
-    return StartUpdater(process);
-}
-
 static SIZE_T PeakWorkingSet(HANDLE process)
 {
     PROCESS_MEMORY_COUNTERS counters = { sizeof counters };
@@ -56,7 +49,7 @@ static LONGLONG TimeFirstWindow(const std::string &exe)
 {
     PROCESS_INFORMATION process;
     LONGLONG start = Now();
-    if (!Launch(exe, &process))
+    if (!StartProgram(exe, &process))
         return -1;
     HWND first = WaitFirstWindow(process.dwProcessId);
     LONGLONG took = Now() - start;
@@ -67,7 +60,7 @@ static LONGLONG TimeFirstWindow(const std::string &exe)
 // Answers a message box of the process, whichever it is, and returns it.
 static HWND AnswerBox(const PROCESS_INFORMATION &process, const char *caption)
 {
-    HWND box = WaitForDialog(process.dwProcessId, caption, WAIT_MS);
+    HWND box = WaitForDialog(process.dwProcessId, caption);
     if (box)
         CloseMessageBox(box);
     return box;
@@ -80,14 +73,14 @@ static LONGLONG TimeRoad(const std::string &kind, const std::string &exe, const 
     SetInstallPath(game);
     PROCESS_INFORMATION process;
     LONGLONG start = Now();
-    if (!Launch(exe, &process))
+    if (!StartProgram(exe, &process))
         return -1;
     bool ok = true;
     if (kind == "floor") {
         ok = AnswerBox(process, "Floor") != NULL;
     } else if (kind == "updater") {
         ok = AnswerBox(process, DESCRIPTION_CAPTION) != NULL;
-        HWND dialog = ok ? WaitForDialog(process.dwProcessId, INSTALLER_CAPTION, WAIT_MS) : NULL;
+        HWND dialog = ok ? WaitForDialog(process.dwProcessId, INSTALLER_CAPTION) : NULL;
         ok = dialog && (PressButton(dialog, IDC_INSTALL), AnswerBox(process, DONE_CAPTION) != NULL);
         if (ok) {
             *peak = std::max(*peak, PeakWorkingSet(process.hProcess));
@@ -96,10 +89,10 @@ static LONGLONG TimeRoad(const std::string &kind, const std::string &exe, const 
     } else {
         // The peer: its boxes share its window's caption, and it installs
         // as soon as its window opens; "Zamknij" ends it.
-        HWND box = WaitForBoxSaying(process.dwProcessId, "Usunięte", WAIT_MS);
+        HWND box = WaitForDialog(process.dwProcessId, NULL, WAIT_MS, "Usunięte");
         if (box)
             CloseMessageBox(box);
-        HWND done = box ? WaitForBoxSaying(process.dwProcessId, "poprawnie", WAIT_MS) : NULL;
+        HWND done = box ? WaitForDialog(process.dwProcessId, NULL, WAIT_MS, "poprawnie") : NULL;
         ok = done != NULL;
         if (ok) {
             HWND main = GetWindow(done, GW_OWNER);

@@ -10,16 +10,50 @@
 #include <string.h>
 
 #include "resources/resource.h"
-#include "test_support.h"
-
-static const DWORD WAIT_MS = 30000;
+#include "tools/driver/updater_driver.h"
 
 static HWND Expect(const PROCESS_INFORMATION &process, const char *caption)
 {
-    HWND window = WaitForDialog(process.dwProcessId, caption, WAIT_MS);
+    HWND window = WaitForDialog(process.dwProcessId, caption);
     if (!window)
         fprintf(stderr, "demo: no window \"%s\" appeared\n", caption);
     return window;
+}
+
+static bool SaveScreenshot(HWND window, const std::string &bmpPath)
+{
+    RECT r;
+    if (!GetWindowRect(window, &r))
+        return false;
+    int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void *bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
+    BITMAPFILEHEADER file;
+    memset(&file, 0, sizeof file);
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + stride * h;
+    std::string bytes((const char *)&file, sizeof file);
+    bytes.append((const char *)&info.bmiHeader, sizeof info.bmiHeader);
+    bytes.append((const char *)bits, stride * h);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return WriteBytes(bmpPath, bytes);
 }
 
 static void Shot(HWND window, const std::string &dir, const char *name)
@@ -46,10 +80,10 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    g_updaterExe = WindowsPathFromUnix(argv[2]);
+    std::string exe = WindowsPathFromUnix(argv[2]);
     PROCESS_INFORMATION process;
-    if (!StartUpdater(&process)) {
-        fprintf(stderr, "demo: cannot start %s\n", g_updaterExe.c_str());
+    if (!StartProgram(exe, &process)) {
+        fprintf(stderr, "demo: cannot start %s\n", exe.c_str());
         return 1;
     }
     if (mode == "watch" || argc < 4) {

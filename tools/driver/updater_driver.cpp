@@ -1,10 +1,10 @@
-#include "test_support.h"
+#include "updater_driver.h"
 
-#include <tlhelp32.h>
 #include <stdio.h>
 #include <string.h>
 
-std::string g_updaterExe;
+#include "resources/resource.h"
+
 DWORD g_pollMs = 10;
 
 const char INSTALLER_CAPTION[] = "Valtheria III (PL) - Uaktualnienie 1";
@@ -55,29 +55,23 @@ bool WriteBytes(const std::string &path, const std::string &bytes)
     return fclose(f) == 0 && n == bytes.size();
 }
 
-bool ReadBytes(const std::string &path, std::string *bytes)
+std::string Read(const std::string &path)
 {
     FILE *f = fopen(path.c_str(), "rb");
     if (!f)
-        return false;
-    bytes->clear();
+        return "<missing>";
+    std::string bytes;
     char buffer[4096];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes->append(buffer, n);
+        bytes.append(buffer, n);
     fclose(f);
-    return true;
+    return bytes;
 }
 
 bool Exists(const std::string &path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool IsFolder(const std::string &path)
-{
-    DWORD a = GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void RemoveTree(const std::string &path)
@@ -108,24 +102,6 @@ void MakeFolders(const std::string &path)
             CreateDirectoryA(path.substr(0, i).c_str(), NULL);
 }
 
-bool FillDriveLeaving(const std::string &dir, size_t freeBytes)
-{
-    std::string spare = dir + "\\spare";
-    if (freeBytes > 0 && !WriteBytes(spare, std::string(freeBytes, 's')))
-        return false;
-    FILE *f = fopen((dir + "\\filler").c_str(), "wb");
-    if (f == NULL)
-        return false;
-    std::string block(1024, 'f');
-    while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
-    }
-    clearerr(f);
-    while (fputc('f', f) != EOF && fflush(f) == 0) {
-    }
-    fclose(f);
-    return freeBytes == 0 || DeleteFileA(spare.c_str());
-}
-
 // An INI in the game's style, padded with a comment to an exact length.
 static std::string UnitIni(const char *unit, size_t length)
 {
@@ -138,18 +114,13 @@ static std::string UnitIni(const char *unit, size_t length)
     return text;
 }
 
-std::string PristineSettlerText()
-{
-    return UnitIni("Osadnik Era Przemysłowa", 1654);
-}
-
 SampleGame MakeSampleGame(const std::string &dir)
 {
     SampleGame game;
     game.dir = dir;
     game.leaderIni = UnitIni("Przywódca Średiowiecze", 700);
     game.armyIni = UnitIni("Armia Średiowiecze", 640);
-    game.settlerIni = PristineSettlerText();
+    game.settlerIni = UnitIni("Osadnik Era Przemysłowa", 1654);
     game.workerIni = UnitIni("Robotnik Era Przemysłowa", 2100);
 
     RemoveTree(dir);
@@ -180,46 +151,18 @@ bool SetInstallPath(const std::string &folder)
     return SetInstallValue(REG_SZ, folder.c_str(), (DWORD)folder.size() + 1);
 }
 
-bool SetInstallPathWithReg(const std::string &folder)
-{
-    std::string command = "reg.exe add \"HKLM\\" + std::string(GAME_KEY) +
-                          "\" /v INSTALL_PATH /t REG_SZ /d \"" + folder + "\" /f /reg:32";
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return false;
-    DWORD exitCode = 1;
-    bool ended = WaitForExit(process, 30000, &exitCode);
-    EndProcess(process);
-    return ended && exitCode == 0;
-}
-
-bool CreateGameKeyOnly()
-{
-    DeleteGameKey();
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, GAME_KEY, 0, NULL, 0, KEY_WRITE | KEY_WOW64_32KEY, NULL, &key,
-                        NULL) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 void DeleteGameKey()
 {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, GAME_KEY);
 }
 
-bool StartUpdater(PROCESS_INFORMATION *process)
+bool StartProgram(const std::string &exe, PROCESS_INFORMATION *process)
 {
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    std::string commandLine = "\"" + g_updaterExe + "\"";
-    return CreateProcessA(g_updaterExe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                          process) != 0;
+    std::string commandLine = "\"" + exe + "\"";
+    return CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, process) != 0;
 }
 
 bool WaitForExit(const PROCESS_INFORMATION &process, DWORD timeoutMs, DWORD *exitCode)
@@ -268,41 +211,26 @@ static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
     GetWindowTextA(window, caption, sizeof caption);
     if (search->caption && strcmp(caption, search->caption) != 0)
         return TRUE;
-    if (search->saying &&
-        !(GetDlgItem(window, 0xFFFF) && MessageBoxText(window).find(search->saying) != std::string::npos))
+    // A message box has an OK button; the installer window has none, though
+    // its picture has the id of a box's text.
+    if (search->saying && (!GetDlgItem(window, IDOK) || MessageBoxText(window).find(search->saying) == std::string::npos))
         return TRUE;
     search->found = window;
     return FALSE;
 }
 
-HWND FindDialog(DWORD pid, const char *caption)
+HWND FindDialog(DWORD pid, const char *caption, const char *saying)
 {
-    DialogSearch search = { pid, caption, NULL, NULL };
+    DialogSearch search = { pid, caption, saying, NULL };
     EnumWindows(MatchDialog, (LPARAM)&search);
     return search.found;
 }
 
-HWND WaitForBoxSaying(DWORD pid, const char *words, DWORD timeoutMs)
+HWND WaitForDialog(DWORD pid, const char *caption, DWORD timeoutMs, const char *saying)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        DialogSearch search = { pid, NULL, words, NULL };
-        EnumWindows(MatchDialog, (LPARAM)&search);
-        if (search.found || GetTickCount() - start > timeoutMs)
-            return search.found;
-        Sleep(g_pollMs);
-    }
-}
-
-HWND WaitForDialog(DWORD pid, const char *caption, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND found = FindDialog(pid, caption);
-        if (found || GetTickCount() - start > timeoutMs)
-            return found;
-        Sleep(g_pollMs);
-    }
+    HWND found = NULL;
+    WaitUntil(timeoutMs, [&] { return (found = FindDialog(pid, caption, saying)) != NULL; });
+    return found;
 }
 
 std::string WindowText(HWND window)
@@ -330,87 +258,7 @@ void PressButton(HWND dialog, int id)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
-bool IsButtonEnabled(HWND dialog, int id)
-{
-    return IsWindowEnabled(GetDlgItem(dialog, id)) != 0;
-}
-
-bool WaitForButtonEnabled(HWND dialog, int id, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!IsButtonEnabled(dialog, id)) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(g_pollMs);
-    }
-    return true;
-}
-
 std::string LogText(HWND dialog)
 {
-    return WindowText(GetDlgItem(dialog, 1000));
-}
-
-bool WaitForLogEnd(HWND dialog, const std::string &ending, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        std::string log = LogText(dialog);
-        if (log.size() >= ending.size() && log.compare(log.size() - ending.size(), ending.size(), ending) == 0)
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(g_pollMs);
-    }
-}
-
-bool SaveScreenshot(HWND window, const std::string &bmpPath)
-{
-    RECT r;
-    if (!GetWindowRect(window, &r))
-        return false;
-    int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info;
-    memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void *bits = NULL;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
-    BITMAPFILEHEADER file;
-    memset(&file, 0, sizeof file);
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + stride * h;
-    std::string bytes((const char *)&file, sizeof file);
-    bytes.append((const char *)&info.bmiHeader, sizeof info.bmiHeader);
-    bytes.append((const char *)bits, stride * h);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
-    return WriteBytes(bmpPath, bytes);
-}
-
-int ThreadCount(DWORD pid)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 thread;
-    thread.dwSize = sizeof thread;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread))
-        if (thread.th32OwnerProcessID == pid)
-            count++;
-    CloseHandle(snapshot);
-    return count;
+    return WindowText(GetDlgItem(dialog, IDC_STATUS));
 }

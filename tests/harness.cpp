@@ -1,0 +1,138 @@
+#include "harness.h"
+
+#include <string.h>
+
+std::string g_exe;
+
+std::string Welcome(const std::string &dir)
+{
+    return "Witamy w uaktualnieniu do gry ValtheriaIII (uakt.1)\r\n\r\n"
+           "Katalog, w którym zainstalowana jest gra: " + dir + "\r\n";
+}
+
+void Updater::SetUp()
+{
+    ASSERT_FALSE(g_exe.empty()) << "give the exe under test as the first argument";
+    UseGame(GAME_DIR);
+}
+
+void Updater::TearDown()
+{
+    EndProcess(process);
+    DeleteGameKey();
+}
+
+void Updater::UseGame(const std::string &dir)
+{
+    game = MakeSampleGame(dir);
+    ASSERT_TRUE(SetInstallPath(dir));
+}
+
+void Updater::Start()
+{
+    EndProcess(process);
+    ASSERT_TRUE(StartProgram(g_exe, &process));
+}
+
+void Updater::Answer(const char *caption, const char *text)
+{
+    // A box can show for a moment before its caption is set.
+    HWND box = NULL;
+    bool shown = WaitUntil(WAIT_MS, [&] {
+        box = FindDialog(process.dwProcessId, NULL, "");
+        return box && !WindowText(box).empty();
+    });
+    ASSERT_TRUE(shown) << "no message box; expected \"" << caption << "\"";
+    ASSERT_EQ(WindowText(box), caption);
+    EXPECT_EQ(MessageBoxText(box), text);
+    CloseMessageBox(box);
+    EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !IsWindowVisible(box); }));
+}
+
+HWND Updater::OpenInstaller()
+{
+    Start();
+    Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+    HWND dialog = WaitForDialog(process.dwProcessId, INSTALLER_CAPTION);
+    EXPECT_TRUE(dialog && WaitUntil(WAIT_MS, [&] { return LogText(dialog) == Welcome(game.dir); }))
+        << (dialog ? LogText(dialog) : "no window");
+    return dialog;
+}
+
+void Updater::ExpectEndWithoutWindow()
+{
+    bool ended = WaitUntil(WAIT_MS, [&] {
+        EXPECT_EQ(FindDialog(process.dwProcessId, NULL), (HWND)NULL) << "a window after the last box";
+        return WaitForExit(process, 0);
+    });
+    EXPECT_TRUE(ended) << "the program did not end";
+}
+
+// The close box does nothing while the window is disabled (its completion
+// box is open, or it is closing), so the close is repeated until it ends.
+DWORD Updater::CloseByCloseBox(HWND dialog)
+{
+    DWORD exitCode = 0xDEAD, posted = 0;
+    bool ended = WaitUntil(WAIT_MS, [&] {
+        if (HWND done = FindDialog(process.dwProcessId, DONE_CAPTION))
+            CloseMessageBox(done);
+        else if (GetTickCount() - posted > 100 && IsWindowEnabled(dialog)) {
+            PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            posted = GetTickCount();
+        }
+        return WaitForExit(process, 0, &exitCode);
+    });
+    EXPECT_TRUE(ended) << "the program did not end";
+    return exitCode;
+}
+
+int Updater::Place(int unit)
+{
+    const char *dirWrong = unit ? ARMY_DIR_WRONG : LEADER_DIR_WRONG, *dirRight = unit ? ARMY_DIR_RIGHT : LEADER_DIR_RIGHT;
+    const char *iniWrong = unit ? ARMY_INI_WRONG : LEADER_INI_WRONG, *iniRight = unit ? ARMY_INI_RIGHT : LEADER_INI_RIGHT;
+    std::string places[] = { std::string(dirWrong) + iniWrong, std::string(dirRight) + iniWrong,
+                             std::string(dirRight) + iniRight };
+    int found = -1, count = 0;
+    for (int i = 0; i < 3; i++)
+        if (Exists(game.dir + places[i])) {
+            found = i;
+            count++;
+            EXPECT_EQ(File(places[i]), unit ? game.armyIni : game.leaderIni) << places[i];
+        }
+    return count == 1 ? found : -1;
+}
+
+int Updater::StepsOnDisk()
+{
+    int leader = Place(0), army = Place(1);
+    EXPECT_NE(leader, -1);
+    EXPECT_NE(army, -1);
+    std::string settler = File(SETTLER_INI), worker = File(WORKER_INI);
+    EXPECT_TRUE(settler == game.settlerIni || settler == SETTLER_NEW) << "settler: " << settler.size() << " bytes";
+    EXPECT_TRUE(worker == game.workerIni || worker == WORKER_NEW) << "worker: " << worker.size() << " bytes";
+    int steps[] = { leader == 2, army == 2, settler == SETTLER_NEW, worker == WORKER_NEW };
+    int n = 0;
+    while (n < 4 && steps[n])
+        n++;
+    return n;
+}
+
+void Updater::ExpectState(int leader, int army, int rewritten)
+{
+    EXPECT_EQ(Place(0), leader);
+    EXPECT_EQ(Place(1), army);
+    EXPECT_EQ(File(SETTLER_INI), rewritten >= 1 ? SETTLER_NEW : game.settlerIni);
+    EXPECT_EQ(File(WORKER_INI), rewritten >= 2 ? WORKER_NEW : game.workerIni);
+    EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp"));
+    EXPECT_FALSE(Exists(game.dir + WORKER_INI + ".tmp"));
+}
+
+// The first argument that is not a GoogleTest flag names the exe under test
+// (a Unix path, as CTest gives it).
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (argc > 1)
+        g_exe = WindowsPathFromUnix(argv[1]);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,206 @@
+// The program's own functions against the real registry, file system and
+// edit box of the Wine prefix.
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string.h>
+
+#include "installer/installer_dialog.h"
+#include "installer/status_log.h"
+#include "resources/resource.h"
+#include "tools/driver/updater_driver.h"
+#include "update/game_location.h"
+#include "update/unit_ini_texts.h"
+#include "update/update_procedure.h"
+
+namespace {
+
+TEST(StatusLog, ShowsEachPieceAndLineBreakAndNeverGrowsPastItsBuffer)
+{
+    g_hDlg = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 200, NULL, NULL, NULL, NULL);
+    CreateWindowExA(0, "EDIT", "", WS_CHILD | ES_MULTILINE, 0, 0, 300, 200, g_hDlg, (HMENU)IDC_STATUS, NULL, NULL);
+    ASSERT_EQ(CreateStatus(), 0);
+    auto box = [] { return WindowText(GetDlgItem(g_hDlg, IDC_STATUS)); };
+    AppendStatus("Krok 1... ");
+    EXPECT_EQ(box(), "Krok 1... ");
+    AppendStatus("błąd!");
+    EXPECT_EQ(AppendStatus(NULL), 0);
+    EXPECT_EQ(box(), "Krok 1... b\xB3\xB9" "d!\r\n");
+
+    // A thousand failed attempts' worth: cut at the buffer, all that fits shown.
+    std::string expected = box();
+    for (int i = 0; i < 1000; i++) {
+        AppendStatus("Krok 1... ");
+        AppendStatus("błąd!");
+        AppendStatus(NULL);
+        expected += "Krok 1... b\xB3\xB9" "d!\r\n";
+    }
+    EXPECT_EQ(strlen(g_statusText), (size_t)STATUS_CAPACITY - 1);
+    EXPECT_EQ(box(), expected.substr(0, STATUS_CAPACITY - 1));
+
+    FreeStatus();
+    EXPECT_EQ(g_statusText, (char *)NULL);
+    FreeStatus();
+    AppendStatus("Krok 2... ");  // harmless once freed
+    EXPECT_EQ(box(), expected.substr(0, STATUS_CAPACITY - 1));
+    DestroyWindow(g_hDlg);
+}
+
+// The registry value in every form a setup or a stray tool could leave:
+// `chars` letters, then `nuls` NULs, the same for every type, since the
+// type is not looked at. Accepted values are read as the letters alone.
+struct RegistryCase {
+    int chars, nuls;
+    bool accepted;
+} const REGISTRY_CASES[] = {
+    { 0, 0, false }, { 0, 1, false },                      // empty: no entry
+    { 1, 0, true }, { 1, 1, true }, { 248, 2, true },       // a double NUL that still fits
+    { 249, 0, true }, { 249, 1, true }, { 249, 2, false },  // the longest folder
+    { 250, 0, false }, { 250, 1, false }, { 1000, 1, false },
+};
+
+// Leaves a pattern where the next call's locals will be, so that reading
+// past the registry data would show as stray letters.
+__attribute__((noinline)) void DirtyStack()
+{
+    volatile char junk[16384];
+    for (size_t i = 0; i < sizeof junk; i++)
+        junk[i] = 'X';
+}
+
+TEST(InstallPath, EveryTypeAndLengthHasItsOutcomeAndNothingIsWrittenPastTheText)
+{
+    char dest[512];
+    DeleteGameKey();
+    memset(dest, 'Q', sizeof dest);
+    EXPECT_EQ(ReadInstallPath(dest), -1);
+    ASSERT_TRUE(SetInstallPath("C:\\Gry\\Przygoda Średniowiecze"));
+    EXPECT_EQ(ReadInstallPath(dest), 1);
+    EXPECT_STREQ(dest, "C:\\Gry\\Przygoda \x8C" "redniowiecze");
+    for (DWORD type : { REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_DWORD })
+        for (const RegistryCase &c : REGISTRY_CASES) {
+            SCOPED_TRACE(testing::Message() << "type " << type << ", " << c.chars << " chars, " << c.nuls << " NULs");
+            std::string data = std::string(c.chars, 'a') + std::string(c.nuls, '\0');
+            ASSERT_TRUE(SetInstallValue(type, data.data(), (DWORD)data.size()));
+            memset(dest, 'Q', sizeof dest);
+            DirtyStack();
+            EXPECT_EQ(ReadInstallPath(dest), c.accepted ? 1 : -1);
+            std::string expected = c.accepted ? std::string(c.chars, 'a') + '\0' : "";
+            expected += std::string(sizeof dest - expected.size(), 'Q');
+            // The rest of the caller's 256 bytes may hold anything; past them, nothing.
+            if (c.accepted)
+                memset(dest + c.chars + 1, 'Q', 256 - c.chars - 1);
+            EXPECT_EQ(std::string(dest, sizeof dest), expected);
+        }
+    DeleteGameKey();
+}
+
+// WriteWholeFile on the prefix's disk: what was there before, what is
+// asked, and what must be there after; never a replacement left beside.
+struct WriteCase {
+    const char *name, *before, *leftover;
+    bool readOnly, folderMissing, written;
+    const char *after;
+} const WRITE_CASES[] = {
+    { "a longer file", "oooooooooooooooooooooooooooooo", NULL, false, false, true, "nowe\0dane" },
+    { "no file yet", NULL, NULL, false, false, true, "nowe\0dane" },
+    { "a replacement left by a cut run", "stare", "ppppppppppppppppppp", false, false, true, "nowe\0dane" },
+    { "a read-only file", "stare", NULL, true, false, false, "stare" },
+    { "a missing folder", NULL, NULL, false, true, false, NULL },
+};
+
+TEST(WholeFile, EitherHoldsEveryNewByteOrIsLeftAsItWas)
+{
+    std::string dir = "C:\\zapis";
+    for (const WriteCase &c : WRITE_CASES) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(dir);
+        if (!c.folderMissing)
+            MakeFolders(dir);
+        std::string path = dir + "\\Osadnik Era Przemysłowa.ini";
+        if (c.before)
+            ASSERT_TRUE(WriteBytes(path, c.before));
+        if (c.leftover)
+            ASSERT_TRUE(WriteBytes(path + ".tmp", c.leftover));
+        if (c.readOnly)
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        EXPECT_EQ(WriteWholeFile(path.c_str(), "nowe\0dane", 9), c.written);
+        EXPECT_EQ(Read(path), c.after ? std::string(c.after, c.written ? 9 : strlen(c.after)) : "<missing>");
+        EXPECT_FALSE(Exists(path + ".tmp"));
+        EXPECT_EQ(Exists(dir), !c.folderMissing);
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    RemoveTree(dir);
+    EXPECT_EQ(ProbeFileLength("C:\\windows\\win.ini"), (long)Read("C:\\windows\\win.ini").size());
+    EXPECT_EQ(ProbeFileLength("C:\\brak.ini"), 0);
+    EXPECT_EQ(ProbeFileLength("C:\\windows"), 0);
+}
+
+// The corrected unit files against a description of their own: sections,
+// keys in order, the few values that are set, the Polish letters in CP1250,
+// CR LF after every line.
+std::string Section(const char *name, const char *keys, const char *values, const char *prefix,
+                    const char *otherwise)
+{
+    std::string out = std::string("[") + name + "]\r\n", key, value;
+    std::istringstream in(keys);
+    while (in >> key) {
+        std::istringstream set(values);
+        std::string found = otherwise;
+        while (set >> value)
+            if (value.compare(0, key.size() + 1, key + "=") == 0)
+                found = prefix + value.substr(key.size() + 1);
+        out += key + "=" + found + "\r\n";
+    }
+    return out;
+}
+
+const char HEAD[] = "[Speed]\r\nNormal Speed=225\r\nFast Speed=225\r\n\r\n";
+const char TAIL[] = "[Version]\r\nVERSION=1\r\n[Palette]\r\nPALETTE=\r\n";
+const char SETTLER_KEYS[] =
+    "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEFEND DEATH DEAD FORTIFY FORTIFYHOLD FIDGET VICTORY "
+    "TURNLEFT TURNRIGHT BUILD ROAD MINE IRRIGATE FORTRESS CAPTURE STOP_AT_LAST_FRAME PauseROAD PauseMINE "
+    "PauseIRRIGATE JUNGLE FOREST PauseFOREST";
+
+TEST(UnitIniTexts, AreExactlyTheCorrectedSettlerAndWorkerFiles)
+{
+    const char *settlerArt = "..\\Osadnik Wsp\xF3\xB3" "czesno\x9C\xE6\\";
+    std::string settler = HEAD +
+        Section("Animations", SETTLER_KEYS,
+                "DEFAULT=SettlerModernDefault.flc RUN=SettlerModernRun.flc DEATH=SettlerModernDeath.flc "
+                "FIDGET=SettlerModernFidget.flc BUILD=SettlerModernBuild.flc CAPTURE=SettlerModernCaptured.flc",
+                settlerArt, "") +
+        Section("Timing", SETTLER_KEYS, "", "", "0.500000") +
+        Section("Sound Effects", SETTLER_KEYS, "RUN=SettlerRun.amb FIDGET=SettlerFidget.wav BUILD=SettlerBuild.wav",
+                settlerArt, "") + TAIL;
+    EXPECT_EQ(SETTLER_INI_LENGTH, 1663);
+    EXPECT_EQ(std::string(SETTLER_INI_TEXT, SETTLER_INI_LENGTH + 1), settler + '\0');
+
+    const char *workerArt = "..\\Robotnik Wsp\xF3\xB3" "czesno\x9C\xE6\\";
+    std::string worker = HEAD +
+        Section("Animations",
+                "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEATH DEAD FORTIFY FIDGET VICTORY BUILD ROAD MINE "
+                "IRRIGATE FORTRESS CAPTURE JUNGLE FOREST PLANT STOP_AT_LAST_FRAME",
+                "DEFAULT=WorkerModernDefault.flc RUN=WorkerModernRun.flc DEATH=workerModernDeath.flc "
+                "ROAD=workerModernRoad.flc MINE=workerModernMine.flc IRRIGATE=workerModernIrrigate.flc "
+                "FORTRESS=workerModernFortress.flc CAPTURE=workerModernCaptured.flc JUNGLE=workerModernJungle.flc "
+                "FOREST=workerModernForest.flc PLANT=workerModernPlant.flc",
+                workerArt, "") + "\r\n" +
+        Section("Timing",
+                "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEFEND DEATH DEAD FORTIFY FORTIFYHOLD FIDGET "
+                "VICTORY TURNLEFT TURNRIGHT BUILD ROAD MINE IRRIGATE FORTRESS CAPTURE STOP_AT_LAST_FRAME "
+                "PauseROAD PauseMINE PauseIRRIGATE JUNGLE PauseJungle FOREST PauseFOREST PLANT",
+                "", "", "0.500000") + "\r\n" +
+        Section("Sound Effects",
+                "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEFEND DEATH DEAD FORTIFY FORTIFYHOLD FIDGET "
+                "VICTORY TURNLEFT TURNRIGHT BUILD ROAD MINE IRRIGATE JUNGLE FOREST FORTRESS CAPTURE PLANT "
+                "STOP_AT_LAST_FRAME",
+                "RUN=WorkerModernRun.amb DEATH=WorkerModernDeath.wav ROAD=workerModernRoad.amb "
+                "MINE=workerModernMine.amb IRRIGATE=workerModernIrrigate.amb JUNGLE=WorkerModernJungle.amb "
+                "FOREST=WorkerModernForest.amb FORTRESS=WorkerModernFortress.amb CAPTURE=WorkerModernCapture.wav "
+                "PLANT=workerModernPlant.amb",
+                workerArt, "") + TAIL;
+    EXPECT_EQ(WORKER_INI_LENGTH, 2161);
+    EXPECT_EQ(std::string(WORKER_INI_TEXT, WORKER_INI_LENGTH + 1), worker + '\0');
+}
+
+}  // namespace

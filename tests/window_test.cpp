@@ -1,0 +1,220 @@
+// The exe as Windows sees it (header, imports, resources), and its window
+// made from its own resources by the program's dialog procedure, inside
+// this process, where the window's icons and the log can be looked at.
+#include "harness.h"
+
+#include <dbghelp.h>
+#include <set>
+#include "installer/installer_dialog.h"
+#include "installer/status_log.h"
+#include "update/update_procedure.h"
+
+namespace {
+
+TEST(ExeImage, IsA32BitGuiProgramForWindows4UnderThirtyTwoKiBImportingOnlySystemDlls)
+{
+    std::string exe = Read(g_exe);
+    EXPECT_LT(exe.size(), 32u * 1024);
+    IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)ImageNtHeader(&exe[0]);
+    ASSERT_TRUE(nt);
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(nt->OptionalHeader.MajorSubsystemVersion, 4);
+    EXPECT_EQ(nt->OptionalHeader.MinorSubsystemVersion, 0);
+    EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size, 0u);
+    ULONG size;
+    auto *import = (IMAGE_IMPORT_DESCRIPTOR *)ImageDirectoryEntryToData(&exe[0], FALSE, IMAGE_DIRECTORY_ENTRY_IMPORT, &size);
+    std::set<std::string> dlls;
+    for (; import && import->Name; import++)
+        dlls.insert(CharUpperA((char *)ImageRvaToVa((IMAGE_NT_HEADERS *)nt, &exe[0], import->Name, NULL)));
+    EXPECT_EQ(dlls, (std::set<std::string>{ "ADVAPI32.DLL", "KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL" }));
+}
+
+const WORD POLISH = MAKELANGID(LANG_POLISH, SUBLANG_DEFAULT);
+
+// Every resource the exe carries, as "type/name/language" of their numbers.
+BOOL CALLBACK AddLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD language, LONG_PTR all)
+{
+    char entry[64];
+    wsprintfA(entry, "%u/%u/%u", (UINT)(ULONG_PTR)type, (UINT)(ULONG_PTR)name, language);
+    return ((std::set<std::string> *)all)->insert(entry), TRUE;
+}
+BOOL CALLBACK AddName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR all)
+{
+    return EnumResourceLanguagesA(module, type, name, AddLanguage, all);
+}
+BOOL CALLBACK AddType(HMODULE module, LPSTR type, LONG_PTR all)
+{
+    return EnumResourceNamesA(module, type, AddName, all);
+}
+
+const void *Resource(HMODULE module, LPCSTR type, int id)
+{
+    return LockResource(LoadResource(module, FindResourceExA(module, type, MAKEINTRESOURCEA(id), POLISH)));
+}
+
+// Answers, from a thread of its own, every message box this process shows.
+class BoxAnswerer {
+    volatile LONG stop = 0;
+    HANDLE thread;
+    static DWORD WINAPI Run(LPVOID self)
+    {
+        while (!((BoxAnswerer *)self)->stop)
+            if (HWND box = WaitForDialog(GetCurrentProcessId(), NULL, 10, ""))
+                CloseMessageBox(box);
+        return 0;
+    }
+
+public:
+    BoxAnswerer() : thread(CreateThread(NULL, 0, Run, this, 0, NULL)) {}
+    ~BoxAnswerer()
+    {
+        stop = 1;
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+};
+
+class Window : public Updater {
+public:
+    HMODULE exe = NULL;
+    HWND dialog = NULL;
+    void SetUp() override
+    {
+        Updater::SetUp();
+        exe = LoadLibraryExA(g_exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_TRUE(exe);
+        g_hInstance = exe;
+    }
+    void Open()
+    {
+        BoxAnswerer answerer;
+        dialog = CreateDialogParamA(exe, MAKEINTRESOURCEA(IDD_INSTALLER), NULL, InstallerDlgProc, 0);
+        ASSERT_TRUE(dialog);
+        ASSERT_EQ(g_hDlg, dialog);
+    }
+    void TearDown() override
+    {
+        DestroyWindow(dialog);
+        FreeStatus();
+        FreeLibrary(exe);
+        Updater::TearDown();
+    }
+};
+
+SIZE IconSize(HICON icon)
+{
+    ICONINFO info = {};
+    BITMAP bitmap = {};
+    if (icon && GetIconInfo(icon, &info))
+        GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
+    return SIZE{ bitmap.bmWidth, bitmap.bmHeight };
+}
+
+TEST_F(Window, IsTheInstallerTemplateWithItsIconsPictureAndPolishResourcesOnly)
+{
+    std::set<std::string> resources;
+    EnumResourceTypesA(exe, AddType, (LONG_PTR)&resources);
+    EXPECT_EQ(resources, (std::set<std::string>{ "2/104/1045", "3/1/1045", "5/101/1045", "14/102/1045" }));
+    const BYTE *group = (const BYTE *)Resource(exe, RT_GROUP_ICON, IDI_INSTALLER);
+    ASSERT_TRUE(group);
+    EXPECT_EQ(std::string((const char *)group + 4, 10), std::string("\1\0\x20\x20\x10\0\1\0\4\0", 10))
+        << "one 32x32 image in 16 colours, 4 bits";
+    const BITMAPINFOHEADER *picture = (const BITMAPINFOHEADER *)Resource(exe, RT_BITMAP, IDB_SIDEBAR);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->biWidth, 82);
+    EXPECT_EQ(picture->biHeight, 349);
+    EXPECT_EQ(picture->biBitCount, 8);
+
+    Open();
+    EXPECT_EQ(WindowText(dialog), INSTALLER_CAPTION);
+    // Windows adds the last two to every such dialog.
+    EXPECT_EQ((DWORD)GetWindowLongA(dialog, GWL_STYLE) & ~WS_VISIBLE,
+              (DWORD)(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | WS_CLIPSIBLINGS | DS_3DLOOK));
+    LOGFONTA font = {};
+    GetObjectA((HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0), sizeof font, &font);
+    EXPECT_STREQ(font.lfFaceName, "MS Sans Serif");
+    HDC screen = GetDC(NULL);
+    EXPECT_EQ(font.lfHeight, -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72));
+    ReleaseDC(NULL, screen);
+    RECT client, size = { 0, 0, 298, 229 };
+    GetClientRect(dialog, &client);
+    MapDialogRect(dialog, &size);
+    EXPECT_TRUE(EqualRect(&client, &size));
+
+    struct Control {
+        int id;
+        const char *className, *text;  // the log's text is the welcome
+        DWORD style;
+        RECT units;  // x, y, width, height
+    } const controls[] = {
+        { IDC_INSTALL, "Button", "Instaluj", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, { 68, 208, 75, 14 } },
+        { IDC_CANCEL, "Button", "Anuluj", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, { 216, 208, 75, 14 } },
+        { IDC_STATUS, "Edit", "",
+          WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY,
+          { 68, 7, 223, 194 } },
+        { 0xFFFF, "Static", NULL, WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_SUNKEN, { 7, 7, 0, 0 } },
+    };
+    int count = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        count++;
+    EXPECT_EQ(count, 4);
+    for (const Control &c : controls) {
+        SCOPED_TRACE(c.id);
+        HWND control = GetDlgItem(dialog, c.id);
+        ASSERT_TRUE(control);
+        char className[32];
+        GetClassNameA(control, className, sizeof className);
+        EXPECT_STREQ(className, c.className);
+        if (c.text)
+            EXPECT_EQ(WindowText(control), c.id == IDC_STATUS ? Welcome(game.dir) : c.text);
+        // A bordered edit box wears its border as a sunken edge.
+        DWORD edge = GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE ? WS_BORDER : 0;
+        EXPECT_EQ((DWORD)GetWindowLongA(control, GWL_STYLE) | edge, c.style);
+        RECT at, want = c.units;
+        GetWindowRect(control, &at);
+        MapWindowPoints(NULL, dialog, (POINT *)&at, 2);
+        MapDialogRect(dialog, &want);
+        at.right -= at.left;
+        at.bottom -= at.top;
+        if (c.id == 0xFFFF) {
+            // The picture sizes its control to itself.
+            BITMAP bitmap = {};
+            GetObjectA((HBITMAP)SendMessageA(control, STM_GETIMAGE, IMAGE_BITMAP, 0), sizeof bitmap, &bitmap);
+            EXPECT_EQ(bitmap.bmWidth, 82);
+            EXPECT_EQ(bitmap.bmHeight, 349);
+            want.right = at.right;
+            want.bottom = at.bottom;
+        }
+        EXPECT_TRUE(EqualRect(&at, &want)) << at.left << "," << at.top << "," << at.right << "," << at.bottom;
+    }
+
+    SIZE small = IconSize((HICON)SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0));
+    SIZE big = IconSize((HICON)SendMessageA(dialog, WM_GETICON, ICON_BIG, 0));
+    EXPECT_EQ(small.cx, GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(small.cy, GetSystemMetrics(SM_CYSMICON));
+    EXPECT_EQ(big.cx, GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(big.cy, GetSystemMetrics(SM_CYICON));
+}
+
+TEST_F(Window, TheCloseBoxDuringARunLeavesTheLogToTheWorker)
+{
+    RemoveTree(game.dir + LEADER_DIR_WRONG);
+    Open();
+    // The worker's first change to the window waits for this thread to
+    // take messages, so the run is still going when the close comes.
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_INSTALL, BN_CLICKED), 0);
+    ASSERT_TRUE(IsInstallRunning());
+    SendMessageA(dialog, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(g_statusText != NULL) << "the log was freed under a running worker";
+    EXPECT_TRUE(WaitUntil(WAIT_MS, [] {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        return !IsInstallRunning();
+    }));
+    EXPECT_EQ(std::string(g_statusText), Welcome(game.dir) + STEP_ONE_FAILED);
+}
+
+}  // namespace
