@@ -17,6 +17,13 @@
    game's file; it takes the game file's place only when complete. */
 #define REPLACEMENT_SUFFIX ".tmp"
 
+/* How long in all a rename or a replacement waits for a file that another
+   program holds, and the longest single pause between two tries. A virus
+   scanner or an indexer lets go of a file it noticed within a moment; a
+   lock that outlasts this is not passing and fails the step. */
+#define LOCK_WAIT_MS 2000
+#define LOCK_PAUSE_MAX_MS 250
+
 /* Non-zero from the moment the install command claims the worker until
    the worker has made its last append to the log. */
 static volatile LONG g_installRunning = 0;
@@ -28,10 +35,43 @@ bool IsInstallRunning(void)
 }
 
 /*
+ * The errors with which Windows refuses to rename or replace a file that
+ * another program has open: a scanner, an indexer or a launcher reading
+ * it. Every other error is one that no waiting can cure.
+ */
+static bool IsHeldByAnotherProgram(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+/*
+ * MoveFileExA that waits out a passing lock: while the file is held by
+ * another program it is tried again after 10, 20, 40 ... ms, then every
+ * quarter second, until about two seconds have passed. The short first
+ * pauses catch the common case, a scanner reading a file just written.
+ */
+static bool MoveWaitingOutLocks(const char *from, const char *to, DWORD flags)
+{
+    DWORD started = GetTickCount();
+    DWORD pause = 10;
+    while (!MoveFileExA(from, to, flags)) {
+        DWORD error = GetLastError();
+        DWORD waited = GetTickCount() - started;
+        if (!IsHeldByAnotherProgram(error) || waited >= LOCK_WAIT_MS)
+            return false;
+        Sleep(pause < LOCK_WAIT_MS - waited ? pause : LOCK_WAIT_MS - waited);
+        pause = pause * 2 < LOCK_PAUSE_MAX_MS ? pause * 2 : LOCK_PAUSE_MAX_MS;
+    }
+    return true;
+}
+
+/*
  * Writes a whole file so that the game's file is either left as it was or
  * holds every byte of the new text: the bytes go to a file beside it first,
  * which replaces it only after it has been written and closed without
- * error. A read-only file, a missing folder or a full disk makes it fail.
+ * error. A read-only file, a missing folder or a full disk makes it fail
+ * at once; a game file that another program holds is waited for a moment.
  */
 bool WriteWholeFile(const char *path, const char *data, size_t length)
 {
@@ -60,7 +100,7 @@ bool WriteWholeFile(const char *path, const char *data, size_t length)
     int closed = fclose(file);
 
     if (written != length || flushed != 0 || committed != 0 || closed != 0 ||
-        !MoveFileExA(replacement, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        !MoveWaitingOutLocks(replacement, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(replacement);
         return false;
     }
@@ -69,8 +109,9 @@ bool WriteWholeFile(const char *path, const char *data, size_t length)
 
 /*
  * Gives a misspelt unit art folder and the INI file inside it their right
- * names. The INI is renamed even when the folder rename failed, but the
- * step counts as done only when both succeeded.
+ * names, each waiting out a passing lock. The INI is renamed even when the
+ * folder rename failed, but the step counts as done only when both
+ * succeeded.
  */
 static bool RenameUnitFolder(const char *wrongFolder, const char *rightFolder,
                              const char *wrongIni, const char *rightIni)
@@ -82,14 +123,14 @@ static bool RenameUnitFolder(const char *wrongFolder, const char *rightFolder,
     strcat(from, wrongFolder);
     strcpy(to, g_gameDir);
     strcat(to, rightFolder);
-    int folderResult = rename(from, to);
+    bool folderRenamed = MoveWaitingOutLocks(from, to, 0);
 
     strcpy(from, to);
     strcat(from, wrongIni);
     strcat(to, rightIni);
-    int iniResult = rename(from, to);
+    bool iniRenamed = MoveWaitingOutLocks(from, to, 0);
 
-    return folderResult == 0 && iniResult == 0;
+    return folderRenamed && iniRenamed;
 }
 
 /* Replaces one unit INI file under the game folder with a corrected text. */
