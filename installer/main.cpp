@@ -1,7 +1,47 @@
 #include <windows.h>
+#include <string.h>
 
 #include "installer_dialog.h"
 #include "../resources/resource.h"
+
+/*
+ * Players start the update from wherever their browser saved it, as
+ * administrator, and a DLL loaded by name is looked for in the exe's own
+ * folder first: one saved there under a system DLL's name would run with
+ * those rights. So before anything loads a DLL by name, the search is kept
+ * to the system folder, and the current folder is left out of it too. The
+ * functions are looked up, not imported, as the oldest Windows the game
+ * runs on lacks them; there the DLLs that Windows loads by name for this
+ * window later (the theming) are loaded from the system folder now, and a
+ * later load by name finds them in the process already.
+ */
+static void KeepDllSearchInSystemFolder(void)
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+    typedef BOOL(WINAPI * SetDllDirectoryFunction)(LPCSTR);
+    static const char *const LOADED_BY_NAME_LATER[] = { "uxtheme.dll" };
+
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    SetDllDirectoryFunction setDllDirectory =
+        (SetDllDirectoryFunction)(void *)GetProcAddress(kernel32, "SetDllDirectoryA");
+    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
+        (SetDefaultDllDirectoriesFunction)(void *)GetProcAddress(kernel32, "SetDefaultDllDirectories");
+
+    if (setDllDirectory != NULL)
+        setDllDirectory("");
+    if (setDefaultDllDirectories != NULL && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
+
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    for (size_t i = 0; i < sizeof LOADED_BY_NAME_LATER / sizeof LOADED_BY_NAME_LATER[0]; i++) {
+        if (length == 0 || length + 1 + strlen(LOADED_BY_NAME_LATER[i]) >= MAX_PATH)
+            return;
+        path[length] = '\\';
+        strcpy(path + length + 1, LOADED_BY_NAME_LATER[i]);
+        LoadLibraryA(path);
+    }
+}
 
 /*
  * The program is its one modal window; it ends when the window ends.
@@ -12,6 +52,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     (void)hPrevInstance;
     (void)lpCmdLine;
     (void)nCmdShow;
+    KeepDllSearchInSystemFolder();
     g_hInstance = hInstance;
     return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), NULL, InstallerDlgProc, 0);
 }

@@ -169,6 +169,104 @@ TEST_F(Updater, AFailedStepStopsTheRunLeavesTheRestAndTheRetryFailsAtStepOne)
     }
 }
 
+// Another program holds a game file open as a game or a scanner opens it
+// (others may read and write it, not rename or replace it) from before the
+// press, and lets it go ms after the step that needs it has begun; or
+// holds it for good, when the run must fail, or end at the close box,
+// within ms. A missing folder is not waited for: it fails well within the
+// two seconds a held file is waited for. Windows would refuse to rename a
+// folder with a file open inside it; Wine renames it, so step 1 then fails
+// at the INI alone.
+enum LockEnd { RELEASED, FAILS, CLOSED };
+struct LockCase {
+    const char *name, *heldDir, *heldFile, *step;
+    LockEnd end;
+    DWORD ms;
+    const char *log;
+    int leader, army, rewritten;
+} const LOCK_CASES[] = {
+    { "settler INI for a moment", SETTLER_INI, "", "Krok 3... ", RELEASED, 600, FULL_RUN_LOG, 2, 2, 2 },
+    { "worker INI for a moment", WORKER_INI, "", "Krok 4... ", RELEASED, 600, FULL_RUN_LOG, 2, 2, 2 },
+    { "leader INI for a moment", LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", RELEASED, 600, FULL_RUN_LOG, 2, 2,
+      2 },
+    { "settler INI for good", SETTLER_INI, "", "Krok 3... ", FAILS, 6000,
+      "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", 2, 2, 0 },
+    { "leader INI for good", LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", FAILS, 6000, STEP_ONE_FAILED, 1, 0, 0 },
+    { "settler INI for good, closed", SETTLER_INI, "", "Krok 3... ", CLOSED, 1500, NULL, 2, 2, 0 },
+    { "nothing, the leader folder missing", NULL, NULL, "", FAILS, 2000, STEP_ONE_FAILED, -1, 0, 0 },
+};
+
+TEST_F(Updater, AFileHeldByAnotherProgramIsWaitedForAboutTwoSeconds)
+{
+    for (const LockCase &c : LOCK_CASES) {
+        SCOPED_TRACE(c.name);
+        UseGame(GAME_DIR);
+        if (!c.heldDir)
+            RemoveTree(game.dir + LEADER_DIR_WRONG);
+        HWND dialog = OpenInstaller();
+        ASSERT_TRUE(dialog);
+        HANDLE held = NULL;
+        if (c.heldDir)
+            held = CreateFileA((game.dir + c.heldDir + c.heldFile).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        PressButton(dialog, IDC_INSTALL);
+        std::string log = Welcome(game.dir) + (c.log ? c.log : "");
+        auto reads = [&](const std::string &end) {
+            std::string text = LogText(dialog);
+            return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+        };
+        if (c.end != FAILS)
+            ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return reads(c.step); })) << LogText(dialog);
+        if (c.end == RELEASED) {
+            EXPECT_FALSE(WaitUntil(c.ms, [&] { return !reads(c.step); })) << "while held: " << LogText(dialog);
+            CloseHandle(held);
+            held = NULL;
+            Answer(DONE_CAPTION, DONE_TEXT);
+        } else if (c.end == FAILS) {
+            EXPECT_TRUE(WaitUntil(c.ms, [&] { return reads(log) && IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)); }))
+                << LogText(dialog);
+        } else {
+            PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            EXPECT_TRUE(WaitForExit(process, c.ms));
+            EXPECT_EQ(File(SETTLER_INI), game.settlerIni);
+            CloseHandle(held);
+            continue;
+        }
+        EXPECT_EQ(LogText(dialog), log);
+        ExpectState(c.leader, c.army, c.rewritten);
+        if (held)
+            CloseHandle(held);
+        EXPECT_EQ(CloseByCloseBox(dialog), 0u);
+    }
+}
+
+// A DLL saved beside the exe under a system DLL's name, as in a Downloads
+// folder, with Wine told to prefer such a copy as Windows does: the typical
+// road goes as ever and the DLL is never loaded.
+TEST_F(Updater, ADllPlantedBesideTheExeIsNeverLoaded)
+{
+    char self[MAX_PATH], overrides[256] = "";
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    strcpy(strrchr(self, '\\') + 1, "planted\\uxtheme.dll");
+    std::string folder = "C:\\users\\Public\\Downloads\\";
+    CreateDirectoryA(folder.c_str(), NULL);
+    std::string exe = folder + strrchr(g_exe.c_str(), '\\');
+    ASSERT_TRUE(CopyFileA(g_exe.c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(self, (folder + "uxtheme.dll").c_str(), FALSE));
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", (std::string(overrides) + ";uxtheme=n,b").c_str());
+    HWND dialog = OpenInstaller(exe);
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides);
+    ASSERT_TRUE(dialog);
+    PressButton(dialog, IDC_INSTALL);
+    Answer(DONE_CAPTION, DONE_TEXT);
+    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
+    ExpectSteps(4);
+    EXPECT_EQ(CloseByCloseBox(dialog), 0u);
+    EXPECT_FALSE(Exists(folder + "uxtheme.dll.loaded"));
+}
+
 TEST_F(Updater, EscIsIgnoredEnterInstallsAndTheCloseBoxEnds)
 {
     HWND dialog = OpenInstaller();

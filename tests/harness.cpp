@@ -28,10 +28,10 @@ void Updater::UseGame(const std::string &dir)
     ASSERT_TRUE(SetInstallPath(dir));
 }
 
-void Updater::Start()
+void Updater::Start(const std::string &exe)
 {
     EndProcess(process);
-    ASSERT_TRUE(StartProgram(g_exe, &process));
+    ASSERT_TRUE(StartProgram(exe, &process));
 }
 
 void Updater::Answer(const char *caption, const char *text)
@@ -49,9 +49,9 @@ void Updater::Answer(const char *caption, const char *text)
     EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !IsWindowVisible(box); }));
 }
 
-HWND Updater::OpenInstaller()
+HWND Updater::OpenInstaller(const std::string &exe)
 {
-    Start();
+    Start(exe);
     Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
     HWND dialog = WaitForDialog(process.dwProcessId, INSTALLER_CAPTION);
     EXPECT_TRUE(dialog && WaitUntil(WAIT_MS, [&] { return LogText(dialog) == Welcome(game.dir); }))

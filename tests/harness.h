@@ -29,11 +29,11 @@ public:
     void SetUp() override;
     void TearDown() override;
     void UseGame(const std::string &dir);
-    void Start();
+    void Start(const std::string &exe = g_exe);
     // The next window the program shows must be this message box; presses its OK.
     void Answer(const char *caption, const char *text);
     // Starts the program on the game and returns its window, showing the welcome.
-    HWND OpenInstaller();
+    HWND OpenInstaller(const std::string &exe = g_exe);
     // The program ends without ever showing its window.
     void ExpectEndWithoutWindow();
     // Ends the program by its close box, answering the completion box if
