@@ -11,9 +11,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 rounds=${1:-30}
 "$root/tools/install-deps.sh"
-if ! command -v makensis >/dev/null; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nsis >/dev/null
-fi
 
 . "$root/tools/session.sh"
 build_targets release bench_driver floor
