@@ -173,10 +173,10 @@ TEST_F(Updater, AFailedStepStopsTheRunLeavesTheRestAndTheRetryFailsAtStepOne)
 // (others may read and write it, not rename or replace it) from before the
 // press, and lets it go ms after the step that needs it has begun; or
 // holds it for good, when the run must fail, or end at the close box,
-// within ms. A missing folder is not waited for: it fails well within the
-// two seconds a held file is waited for. Windows would refuse to rename a
-// folder with a file open inside it; Wine renames it, so step 1 then fails
-// at the INI alone.
+// within ms from there. A missing folder is not waited for: it fails
+// within the two seconds a held file is waited for, counted from the
+// press. Windows would refuse to rename a folder with a file open inside
+// it; Wine renames it, so step 1 then fails at the INI alone.
 enum LockEnd { RELEASED, FAILS, CLOSED };
 struct LockCase {
     const char *name, *heldDir, *heldFile, *step;
@@ -189,9 +189,9 @@ struct LockCase {
     { "worker INI for a moment", WORKER_INI, "", "Krok 4... ", RELEASED, 600, FULL_RUN_LOG, 2, 2, 2 },
     { "leader INI for a moment", LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", RELEASED, 600, FULL_RUN_LOG, 2, 2,
       2 },
-    { "settler INI for good", SETTLER_INI, "", "Krok 3... ", FAILS, 6000,
+    { "settler INI for good", SETTLER_INI, "", "Krok 3... ", FAILS, 5000,
       "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", 2, 2, 0 },
-    { "leader INI for good", LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", FAILS, 6000, STEP_ONE_FAILED, 1, 0, 0 },
+    { "leader INI for good", LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", FAILS, 5000, STEP_ONE_FAILED, 1, 0, 0 },
     { "settler INI for good, closed", SETTLER_INI, "", "Krok 3... ", CLOSED, 1500, NULL, 2, 2, 0 },
     { "nothing, the leader folder missing", NULL, NULL, "", FAILS, 2000, STEP_ONE_FAILED, -1, 0, 0 },
 };
@@ -216,7 +216,7 @@ TEST_F(Updater, AFileHeldByAnotherProgramIsWaitedForAboutTwoSeconds)
             std::string text = LogText(dialog);
             return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
         };
-        if (c.end != FAILS)
+        if (c.heldDir)
             ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return reads(c.step); })) << LogText(dialog);
         if (c.end == RELEASED) {
             EXPECT_FALSE(WaitUntil(c.ms, [&] { return !reads(c.step); })) << "while held: " << LogText(dialog);
@@ -243,28 +243,30 @@ TEST_F(Updater, AFileHeldByAnotherProgramIsWaitedForAboutTwoSeconds)
 
 // A DLL saved beside the exe under a system DLL's name, as in a Downloads
 // folder, with Wine told to prefer such a copy as Windows does: the typical
-// road goes as ever and the DLL is never loaded.
+// road goes as ever and the DLL is never loaded. Wine takes the override for
+// one program from this key (its loader reads WINEDLLOVERRIDES from the Unix
+// environment, which a Windows parent cannot hand on).
 TEST_F(Updater, ADllPlantedBesideTheExeIsNeverLoaded)
 {
-    char self[MAX_PATH], overrides[256] = "";
-    GetModuleFileNameA(NULL, self, MAX_PATH);
-    strcpy(strrchr(self, '\\') + 1, "planted\\uxtheme.dll");
-    std::string folder = "C:\\users\\Public\\Downloads\\";
+    char planted[MAX_PATH];
+    GetModuleFileNameA(NULL, planted, MAX_PATH);
+    strcpy(strrchr(planted, '\\') + 1, "planted\\uxtheme.dll");
+    std::string folder = "C:\\users\\Public\\Downloads", name = strrchr(g_exe.c_str(), '\\') + 1;
+    std::string overrides = "Software\\Wine\\AppDefaults\\" + name + "\\DllOverrides";
     CreateDirectoryA(folder.c_str(), NULL);
-    std::string exe = folder + strrchr(g_exe.c_str(), '\\');
-    ASSERT_TRUE(CopyFileA(g_exe.c_str(), exe.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(self, (folder + "uxtheme.dll").c_str(), FALSE));
-    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", (std::string(overrides) + ";uxtheme=n,b").c_str());
-    HWND dialog = OpenInstaller(exe);
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides);
+    DeleteFileA((folder + "\\uxtheme.dll.loaded").c_str());
+    ASSERT_TRUE(CopyFileA(g_exe.c_str(), (folder + "\\" + name).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(planted, (folder + "\\uxtheme.dll").c_str(), FALSE));
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, overrides.c_str(), "uxtheme", REG_SZ, "native,builtin", 15), 0);
+    HWND dialog = OpenInstaller(folder + "\\" + name);
+    RegDeleteKeyA(HKEY_CURRENT_USER, overrides.c_str());
     ASSERT_TRUE(dialog);
     PressButton(dialog, IDC_INSTALL);
     Answer(DONE_CAPTION, DONE_TEXT);
     EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
     ExpectSteps(4);
     EXPECT_EQ(CloseByCloseBox(dialog), 0u);
-    EXPECT_FALSE(Exists(folder + "uxtheme.dll.loaded"));
+    EXPECT_FALSE(Exists(folder + "\\uxtheme.dll.loaded"));
 }
 
 TEST_F(Updater, EscIsIgnoredEnterInstallsAndTheCloseBoxEnds)
