@@ -19,7 +19,7 @@ static void KeepDllSearchInSystemFolder(void)
 {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
     typedef BOOL(WINAPI * SetDllDirectoryFunction)(LPCSTR);
-    static const char *const LOADED_BY_NAME_LATER[] = { "uxtheme.dll" };
+    static const char THEMING_DLL[] = "\\uxtheme.dll";
 
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     SetDllDirectoryFunction setDllDirectory =
@@ -33,14 +33,11 @@ static void KeepDllSearchInSystemFolder(void)
         return;
 
     char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    for (size_t i = 0; i < sizeof LOADED_BY_NAME_LATER / sizeof LOADED_BY_NAME_LATER[0]; i++) {
-        if (length == 0 || length + 1 + strlen(LOADED_BY_NAME_LATER[i]) >= MAX_PATH)
-            return;
-        path[length] = '\\';
-        strcpy(path + length + 1, LOADED_BY_NAME_LATER[i]);
-        LoadLibraryA(path);
-    }
+    UINT length = GetSystemDirectoryA(path, MAX_PATH - sizeof THEMING_DLL);
+    if (length == 0 || length >= MAX_PATH - sizeof THEMING_DLL)
+        return;
+    strcpy(path + length, THEMING_DLL);
+    LoadLibraryA(path);
 }
 
 /*

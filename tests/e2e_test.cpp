@@ -257,7 +257,7 @@ TEST_F(Updater, ADllPlantedBesideTheExeIsNeverLoaded)
     DeleteFileA((folder + "\\uxtheme.dll.loaded").c_str());
     ASSERT_TRUE(CopyFileA(g_exe.c_str(), (folder + "\\" + name).c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(planted, (folder + "\\uxtheme.dll").c_str(), FALSE));
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, overrides.c_str(), "uxtheme", REG_SZ, "native,builtin", 15), 0);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, overrides.c_str(), "uxtheme", REG_SZ, "native,builtin", sizeof "native,builtin"), 0);
     HWND dialog = OpenInstaller(folder + "\\" + name);
     RegDeleteKeyA(HKEY_CURRENT_USER, overrides.c_str());
     ASSERT_TRUE(dialog);
