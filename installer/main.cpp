@@ -41,6 +41,26 @@ static void KeepDllSearchInSystemFolder(void)
 }
 
 /*
+ * Windows 11 and Windows 10 22H2 and later can refuse, for this process, to
+ * follow a junction or a link that a user without administrator rights
+ * made, even one swapped in after the program looked at the path. Turned on
+ * first thing; looked up, not imported, as older Windows lack it, and there
+ * the call fails without harm. The program's own checks of every game path
+ * stay on all the same: Wine, for one, accepts the call and does nothing.
+ */
+static void RefuseRedirectionByUsers(void)
+{
+    typedef BOOL(WINAPI * SetMitigationFunction)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    SetMitigationFunction setMitigation = (SetMitigationFunction)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "SetProcessMitigationPolicy");
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy;
+    memset(&policy, 0, sizeof policy);
+    policy.EnforceRedirectionTrust = 1;
+    if (setMitigation != NULL)
+        setMitigation(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
+}
+
+/*
  * The program is its one modal window; it ends when the window ends.
  * The exit status carries no meaning.
  */
@@ -49,6 +69,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     (void)hPrevInstance;
     (void)lpCmdLine;
     (void)nCmdShow;
+    RefuseRedirectionByUsers();
     KeepDllSearchInSystemFolder();
     g_hInstance = hInstance;
     return (int)DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), NULL, InstallerDlgProc, 0);

@@ -8,6 +8,7 @@
 #include "installer/status_log.h"
 #include "resources/resource.h"
 #include "tools/driver/updater_driver.h"
+#include "update/game_files.h"
 #include "update/game_location.h"
 #include "update/unit_ini_texts.h"
 #include "update/update_procedure.h"
@@ -95,7 +96,8 @@ TEST(InstallPath, EveryTypeAndLengthHasItsOutcomeAndNothingIsWrittenPastTheText)
 }
 
 // WriteWholeFile on the prefix's disk: what was there before, what is
-// asked, and what must be there after; never a replacement left beside.
+// asked, and what must be there after. A replacement's name that is taken
+// is never written through nor removed: the write fails and leaves it.
 struct WriteCase {
     const char *name, *before, *leftover;
     bool readOnly, folderMissing, written;
@@ -103,7 +105,7 @@ struct WriteCase {
 } const WRITE_CASES[] = {
     { "a longer file", "oooooooooooooooooooooooooooooo", NULL, false, false, true, "nowe\0dane" },
     { "no file yet", NULL, NULL, false, false, true, "nowe\0dane" },
-    { "a replacement left by a cut run", "stare", "ppppppppppppppppppp", false, false, true, "nowe\0dane" },
+    { "the replacement's name taken", "stare", "ppppppppppppppppppp", false, false, false, "stare" },
     { "a read-only file", "stare", NULL, true, false, false, "stare" },
     { "a missing folder", NULL, NULL, false, true, false, NULL },
 };
@@ -125,7 +127,7 @@ TEST(WholeFile, EitherHoldsEveryNewByteOrIsLeftAsItWas)
             SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
         EXPECT_EQ(WriteWholeFile(path.c_str(), "nowe\0dane", 9), c.written);
         EXPECT_EQ(Read(path), c.after ? std::string(c.after, c.written ? 9 : strlen(c.after)) : "<missing>");
-        EXPECT_FALSE(Exists(path + ".tmp"));
+        EXPECT_EQ(Read(path + ".tmp"), c.leftover ? c.leftover : "<missing>");
         EXPECT_EQ(Exists(dir), !c.folderMissing);
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
