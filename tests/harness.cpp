@@ -10,6 +10,46 @@ std::string Welcome(const std::string &dir)
            "Katalog, w którym zainstalowana jest gra: " + dir + "\r\n";
 }
 
+// The Unix path of a Windows path, and a Linux command run with such paths.
+static std::wstring Wide(const std::string &text, UINT codePage)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+    return wide;
+}
+static std::wstring UnixPath(const std::string &path)
+{
+    typedef char *(CDECL * UnixFileName)(LPCWSTR);
+    auto unixFileName = (UnixFileName)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    char *unix = unixFileName(Wide(path, CP_ACP).c_str());
+    std::wstring result = L"\"" + Wide(unix, CP_UTF8) + L"\"";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+// Wine does not report when a Linux program it started ends, so the
+// caller waits for what the command does.
+static void RunLinux(std::wstring command)
+{
+    STARTUPINFOW startup = { sizeof startup };
+    PROCESS_INFORMATION process;
+    if (CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+}
+
+bool PlantLink(const std::string &link, const std::string &target)
+{
+    RunLinux(L"/bin/ln -sfn " + UnixPath(target) + L" " + UnixPath(link));
+    return WaitUntil(WAIT_MS, [&] { return Exists(link); });
+}
+
+void RemoveLink(const std::string &link)
+{
+    RunLinux(L"/bin/rm -f " + UnixPath(link));
+    EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); })) << link;
+}
+
 void Updater::SetUp()
 {
     ASSERT_FALSE(g_exe.empty()) << "give the exe under test as the first argument";

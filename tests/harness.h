@@ -21,6 +21,11 @@ const std::string WORKER_NEW(WORKER_INI_TEXT, WORKER_INI_LENGTH);
 
 std::string Welcome(const std::string &dir);
 
+// A Unix symbolic link made from the Linux side, as another user's
+// junction is on Windows; both wait until Wine sees the change.
+bool PlantLink(const std::string &link, const std::string &target);
+void RemoveLink(const std::string &link);
+
 class Updater : public testing::Test {
 public:
     PROCESS_INFORMATION process = {};

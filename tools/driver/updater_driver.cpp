@@ -84,6 +84,9 @@ void RemoveTree(const std::string &path)
             if (name == "." || name == "..")
                 continue;
             std::string child = path + "\\" + name;
+            // A link to a folder elsewhere is not followed.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                continue;
             SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
