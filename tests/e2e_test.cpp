@@ -54,38 +54,97 @@ TEST_F(Updater, StartUpShowsItsBoxesInOrderAndOpensOnlyOnTheGameAsInstalled)
     }
 }
 
-TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnce)
+// Every Windows the exe declares, as Wine reports it to the exe: the road
+// of Windows 95/98/ME (no MoveFileEx; a replacement in two calls) and that
+// of Windows NT.
+struct WindowsCase {
+    const char *version;
+    bool win9x;
+} const WINDOWS_CASES[] = {
+    { "win98", true }, { "winme", true }, { "nt40", false }, { "win2k", false },
+    { "winxp", false }, { "win7", false }, { "win10", false },
+};
+
+TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnceOnEveryWindows)
 {
-    // Written as the game's setup writes it, in the 32-bit view.
-    DeleteGameKey();
-    std::string reg = "reg.exe add \"HKLM\\SOFTWARE\\Korvane Interactive\\Valtheria III\" /v INSTALL_PATH "
-                      "/t REG_SZ /d \"" + game.dir + "\" /f /reg:32 >NUL";
-    ASSERT_EQ(system(reg.c_str()), 0);
-    HWND dialog = OpenInstaller();
-    ASSERT_TRUE(dialog);
-    RECT r;
-    GetWindowRect(dialog, &r);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.top, 0);
-    GUITHREADINFO gui = { sizeof gui };
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &gui);
-    EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, IDC_INSTALL));
-    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
+    for (const WindowsCase &c : WINDOWS_CASES) {
+        SCOPED_TRACE(c.version);
+        ReportWindows(c.version);
+        UseGame(GAME_DIR);
+        // Written as the game's setup writes it, in the 32-bit view.
+        DeleteGameKey();
+        std::string reg = "reg.exe add \"HKLM\\SOFTWARE\\Korvane Interactive\\Valtheria III\" /v INSTALL_PATH "
+                          "/t REG_SZ /d \"" + game.dir + "\" /f /reg:32 >NUL";
+        ASSERT_EQ(system(reg.c_str()), 0);
+        HWND dialog = OpenInstaller();
+        ASSERT_TRUE(dialog);
+        RECT r;
+        GetWindowRect(dialog, &r);
+        EXPECT_EQ(r.left, 0);
+        EXPECT_EQ(r.top, 0);
+        GUITHREADINFO gui = { sizeof gui };
+        GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &gui);
+        EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, IDC_INSTALL));
+        EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
 
-    PressButton(dialog, IDC_INSTALL);
-    Answer(DONE_CAPTION, DONE_TEXT);
-    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
-    EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Zamknij");
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)));
-    ExpectSteps(4);
-    PressButton(dialog, IDC_CANCEL);
-    ASSERT_TRUE(WaitForExit(process, WAIT_MS));
+        PressButton(dialog, IDC_INSTALL);
+        // Done, while the completion box is still up.
+        ASSERT_TRUE(WaitForDialog(process.dwProcessId, DONE_CAPTION));
+        EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Zamknij");
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)));
+        Answer(DONE_CAPTION, DONE_TEXT);
+        EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
+        ExpectSteps(4);
+        PressButton(dialog, IDC_CANCEL);
+        ASSERT_TRUE(WaitForExit(process, WAIT_MS));
 
-    Start();
-    Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
-    Answer(CHECKS_CAPTION, ALREADY_TEXT);
-    ExpectEndWithoutWindow();
-    ExpectSteps(4);
+        Start();
+        Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+        Answer(CHECKS_CAPTION, ALREADY_TEXT);
+        ExpectEndWithoutWindow();
+        ExpectSteps(4);
+
+        // The road taken shows when another program holds the settler file
+        // open and lets others delete it: NT's one-call replacement waits
+        // until it lets go; on 9x the file gives way, but its name stays
+        // taken until the holder lets go, so the step fails at once and the
+        // whole replacement is left for the next start to put in place. Its
+        // retry fails at step 1, as every retry after a later step does.
+        UseGame(GAME_DIR);
+        dialog = OpenInstaller();
+        ASSERT_TRUE(dialog);
+        HANDLE held = CreateFileA((game.dir + SETTLER_INI).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        PressButton(dialog, IDC_INSTALL);
+        std::string log = Welcome(game.dir) + "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... ";
+        if (c.win9x) {
+            log += "błąd!\r\n";
+            EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log && IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)); }))
+                << LogText(dialog);
+            CloseHandle(held);
+            PressButton(dialog, IDC_INSTALL);
+            log += STEP_ONE_FAILED;
+            EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log && IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)); }))
+                << LogText(dialog);
+            EXPECT_EQ(CloseByCloseBox(dialog), 0u);
+            EXPECT_EQ(File(SETTLER_INI), "<missing>");
+            EXPECT_EQ(File(SETTLER_INI + std::string(".tmp")), SETTLER_NEW);
+            Start();
+            Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+            Answer(CHECKS_CAPTION, ALREADY_TEXT);
+            ExpectEndWithoutWindow();
+            ExpectSteps(3);
+        } else {
+            ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log; })) << LogText(dialog);
+            EXPECT_FALSE(WaitUntil(300, [&] { return LogText(dialog) != log; })) << LogText(dialog);
+            CloseHandle(held);
+            Answer(DONE_CAPTION, DONE_TEXT);
+            EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
+            ExpectSteps(4);
+            EXPECT_EQ(CloseByCloseBox(dialog), 0u);
+        }
+    }
 }
 
 void MakeReadOnly(Updater &u, const char *suffix)

@@ -50,6 +50,15 @@ void RemoveLink(const std::string &link)
     EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); })) << link;
 }
 
+void ReportWindows(const char *version)
+{
+    std::string key = "Software\\Wine\\AppDefaults\\" + std::string(strrchr(g_exe.c_str(), '\\') + 1);
+    if (version)
+        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Version", REG_SZ, version, (DWORD)strlen(version) + 1), 0);
+    else
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Version");
+}
+
 void Updater::SetUp()
 {
     ASSERT_FALSE(g_exe.empty()) << "give the exe under test as the first argument";
@@ -59,6 +68,7 @@ void Updater::SetUp()
 void Updater::TearDown()
 {
     EndProcess(process);
+    ReportWindows(NULL);
     DeleteGameKey();
 }
 

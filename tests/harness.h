@@ -26,6 +26,10 @@ std::string Welcome(const std::string &dir);
 bool PlantLink(const std::string &link, const std::string &target);
 void RemoveLink(const std::string &link);
 
+// The Windows that Wine reports to the exe under test ("win98", "nt40", ...;
+// null: Wine's own default).
+void ReportWindows(const char *version);
+
 class Updater : public testing::Test {
 public:
     PROCESS_INFORMATION process = {};
