@@ -1,5 +1,5 @@
 // Faults: runs cut short at many points, presses arriving together, endless
-// retries, a replacement left by a kill, and what a run touches on the drive.
+// retries, and what a run touches on the drive.
 #include "harness.h"
 
 #include <tlhelp32.h>
@@ -29,10 +29,44 @@ int ThreadCount(DWORD pid)
     return count;
 }
 
+// Where a cut landed, read off the disk before the next start: before the
+// first step, inside step 1 or 2 (the folder renamed, its INI not), inside
+// step 3 or 4 (a replacement beside its file), between a replacement's
+// write and its taking the file's name (a whole one left, the game file
+// beside it or, on 9x, gone), after the last step; or between two steps.
+enum Phase { BEFORE, IN_STEP_1, IN_STEP_2, IN_STEP_3, IN_STEP_4, WRITTEN_NOT_PLACED, AFTER, BETWEEN_STEPS };
+const char *const PHASE_NAMES[] = { "before the first step", "inside step 1", "inside step 2", "inside step 3",
+                                    "inside step 4", "between a write and its taking the name",
+                                    "after the last step", "between steps" };
+
 class Faults : public Updater {
 public:
+    void Landed(std::map<int, int> &phases)
+    {
+        bool leaderMoved = Exists(game.dir + LEADER_DIR_RIGHT), armyMoved = Exists(game.dir + ARMY_DIR_RIGHT);
+        std::string settlerLeft = File(SETTLER_INI + std::string(".tmp"));
+        std::string workerLeft = File(WORKER_INI + std::string(".tmp"));
+        if (!leaderMoved)
+            phases[BEFORE]++;
+        else if (!Exists(game.dir + LEADER_DIR_RIGHT + LEADER_INI_RIGHT))
+            phases[IN_STEP_1]++;
+        else if (armyMoved && !Exists(game.dir + ARMY_DIR_RIGHT + ARMY_INI_RIGHT))
+            phases[IN_STEP_2]++;
+        else if (settlerLeft != "<missing>")
+            phases[settlerLeft == SETTLER_NEW ? WRITTEN_NOT_PLACED : IN_STEP_3]++;
+        else if (workerLeft != "<missing>")
+            phases[workerLeft == WORKER_NEW ? WRITTEN_NOT_PLACED : IN_STEP_4]++;
+        else if (File(WORKER_INI) == WORKER_NEW)
+            phases[AFTER]++;
+        else
+            phases[BETWEEN_STEPS]++;
+        if (settlerLeft != "<missing>" || workerLeft != "<missing>")
+            phases[settlerLeft != "<missing>" ? IN_STEP_3 : IN_STEP_4]++;
+    }
+
     // Starts the program again after a cut run and lets it finish what it
-    // will; returns how far the game is then updated.
+    // will; returns how far the game is then updated. Its verdict must
+    // match the settler file, and no replacement may be left.
     int NextRun()
     {
         Start();
@@ -42,14 +76,14 @@ public:
             already = FindDialog(process.dwProcessId, CHECKS_CAPTION);
             return already || (dialog = FindDialog(process.dwProcessId, INSTALLER_CAPTION));
         }));
+        EXPECT_EQ(File(SETTLER_INI) == SETTLER_NEW, already != NULL) << "the verdict at the next start";
+        EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp") || Exists(game.dir + WORKER_INI + ".tmp"));
         if (already) {
             EXPECT_EQ(MessageBoxText(already), ALREADY_TEXT);
             CloseMessageBox(already);
             EXPECT_TRUE(WaitForExit(process, WAIT_MS));
             return StepsOnDisk();
         }
-        // The replacements of the cut run are gone before anything is read.
-        EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp") || Exists(game.dir + WORKER_INI + ".tmp"));
         PressButton(dialog, IDC_INSTALL);
         EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
             return FindDialog(process.dwProcessId, DONE_CAPTION) || LogText(dialog).find("błąd!") != std::string::npos;
@@ -57,68 +91,100 @@ public:
         EXPECT_EQ(CloseByCloseBox(dialog), 0u);
         return StepsOnDisk();
     }
-};
 
-TEST_F(Faults, ARunCutShortAtAnyPointLeavesEveryFileWhole)
-{
-    // How long the steps take here, from the press to the last file written
-    // (watched on disk by its size, as asking the window would slow the run):
-    // the shortest of three runs.
-    LONGLONG span = 0;
-    for (int run = 0; run < 3; run++) {
-        UseGame(GAME_DIR);
-        HWND dialog = OpenInstaller();
-        ASSERT_TRUE(dialog);
-        LONGLONG pressed = Microseconds();
-        PressButton(dialog, IDC_INSTALL);
-        WIN32_FILE_ATTRIBUTE_DATA worker = {};
-        while (!GetFileAttributesExA((game.dir + WORKER_INI).c_str(), GetFileExInfoStandard, &worker) ||
-               worker.nFileSizeLow != WORKER_INI_LENGTH)
-            ASSERT_LT(Microseconds() - pressed, (LONGLONG)WAIT_MS * 1000);
-        LONGLONG took = (Microseconds() - pressed) * 5 / 4;
-        span = run == 0 || took < span ? took : span;
-    }
-
-    const int POINTS = 60;
-    std::map<int, int> cut, finished;
-    for (int point = 0; point < POINTS && !HasFailure(); point++) {
-        bool kill = point % 2 == 1;
-        LONGLONG delay = span * (point / 2) / (POINTS / 2 - 1);
-        SCOPED_TRACE(testing::Message() << (kill ? "killed " : "closed ") << delay << " us after the press");
-        UseGame(GAME_DIR);
-        HWND dialog = OpenInstaller();
-        ASSERT_TRUE(dialog);
-        PressButton(dialog, IDC_INSTALL);
-        for (LONGLONG start = Microseconds(); Microseconds() - start < delay;) {
-        }
+    // Ends the run at once: by the close box, or by killing the process.
+    void Cut(HWND dialog, bool kill)
+    {
         if (kill) {
             TerminateProcess(process.hProcess, 9);
             ASSERT_TRUE(WaitForExit(process, WAIT_MS));
         } else
             EXPECT_EQ(CloseByCloseBox(dialog), 0u) << "the program did not end cleanly";
-        cut[StepsOnDisk()]++;
-        finished[NextRun()]++;
     }
-    printf("Runs cut short at %d points over %lld us; steps done when cut:", POINTS, span);
-    for (auto &c : cut)
-        printf(" %d: %d", c.first, c.second);
-    printf("; after the next start:");
-    for (auto &c : finished)
-        printf(" %d: %d", c.first, c.second);
-    printf("\n");
-}
+};
 
-TEST_F(Faults, AReplacementLeftByAKillIsRemovedAndNeverRead)
+// A file another program holds (others may read and write it, not rename
+// or remove it) keeps the worker waiting inside a step: the INI of step 1
+// or 2 after its folder's rename, the file of step 3 or 4 after its
+// replacement's write. The log names the step, and the disk shows it.
+struct HeldCut {
+    const char *held, *inside, *step;
+} const HELD_CUTS[] = {
+    { LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... " }, { ARMY_DIR_WRONG, ARMY_INI_WRONG, "Krok 2... " },
+    { SETTLER_INI, "", "Krok 3... " }, { WORKER_INI, "", "Krok 4... " },
+};
+
+TEST_F(Faults, ARunCutShortAtAnyPointLeavesEveryFileWholeOnBothRoads)
 {
-    // A whole new text beside the settler file and a torn one beside the worker's.
-    ASSERT_TRUE(WriteBytes(game.dir + SETTLER_INI + ".tmp", SETTLER_NEW));
-    ASSERT_TRUE(WriteBytes(game.dir + WORKER_INI + ".tmp", WORKER_NEW.substr(0, 100)));
-    HWND dialog = OpenInstaller();
-    ASSERT_TRUE(dialog);
-    ExpectSteps(0);
-    PressButton(dialog, IDC_INSTALL);
-    Answer(DONE_CAPTION, DONE_TEXT);
-    ExpectSteps(4);
+    for (const char *version : { (const char *)NULL, "win98" }) {
+        SCOPED_TRACE(version ? version : "Windows NT");
+        ReportWindows(version);
+        std::map<int, int> phases, finished;
+        for (const HeldCut &h : HELD_CUTS) {
+            SCOPED_TRACE(h.step);
+            UseGame(GAME_DIR);
+            HWND dialog = OpenInstaller();
+            ASSERT_TRUE(dialog);
+            HANDLE held = CreateFileA((game.dir + h.held + h.inside).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+            PressButton(dialog, IDC_INSTALL);
+            std::string replacement = game.dir + h.held + ".tmp";
+            EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
+                std::string log = LogText(dialog);
+                return log.size() > strlen(h.step) && log.compare(log.size() - strlen(h.step), strlen(h.step), h.step) == 0 &&
+                       (*h.inside || Exists(replacement));
+            })) << LogText(dialog);
+            Cut(dialog, h.step[5] % 2 == 0);
+            CloseHandle(held);
+            Landed(phases);
+            finished[NextRun()]++;
+        }
+
+        // How long the steps take here, from the press to the last file
+        // written (watched on disk by its size, as asking the window would
+        // slow the run): the longest of three runs, so that the last cuts
+        // land after the last step.
+        LONGLONG span = 0;
+        for (int run = 0; run < 3; run++) {
+            UseGame(GAME_DIR);
+            HWND dialog = OpenInstaller();
+            ASSERT_TRUE(dialog);
+            LONGLONG pressed = Microseconds();
+            PressButton(dialog, IDC_INSTALL);
+            WIN32_FILE_ATTRIBUTE_DATA worker = {};
+            while (!GetFileAttributesExA((game.dir + WORKER_INI).c_str(), GetFileExInfoStandard, &worker) ||
+                   worker.nFileSizeLow != WORKER_INI_LENGTH)
+                ASSERT_LT(Microseconds() - pressed, (LONGLONG)WAIT_MS * 1000);
+            LONGLONG took = (Microseconds() - pressed) * 5 / 4;
+            span = took > span ? took : span;
+        }
+        const int POINTS = 30;
+        for (int point = 0; point < POINTS && !HasFailure(); point++) {
+            bool kill = point % 2 == 1;
+            LONGLONG delay = span * (point / 2) / (POINTS / 2 - 1);
+            SCOPED_TRACE(testing::Message() << (kill ? "killed " : "closed ") << delay << " us after the press");
+            UseGame(GAME_DIR);
+            HWND dialog = OpenInstaller();
+            ASSERT_TRUE(dialog);
+            PressButton(dialog, IDC_INSTALL);
+            for (LONGLONG start = Microseconds(); Microseconds() - start < delay;) {
+            }
+            Cut(dialog, kill);
+            Landed(phases);
+            finished[NextRun()]++;
+        }
+
+        printf("%s: runs cut short at %d timed points over %lld us and %d held ones; cuts landed:", version ? version : "NT",
+               POINTS, span, (int)(sizeof HELD_CUTS / sizeof HELD_CUTS[0]));
+        for (auto &p : phases)
+            printf(" %s: %d;", PHASE_NAMES[p.first], p.second);
+        printf(" steps done after the next start:");
+        for (auto &f : finished)
+            printf(" %d: %d", f.first, f.second);
+        printf("\n");
+        for (int phase = BEFORE; phase <= AFTER; phase++)
+            EXPECT_GT(phases[phase], 0) << "no cut landed " << PHASE_NAMES[phase];
+    }
 }
 
 TEST_F(Faults, PressesArrivingTogetherAlwaysRunOneWorker)

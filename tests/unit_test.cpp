@@ -137,6 +137,42 @@ TEST(WholeFile, EitherHoldsEveryNewByteOrIsLeftAsItWas)
     EXPECT_EQ(ProbeFileLength("C:\\windows"), 0);
 }
 
+// What the next start makes of a replacement left beside a game file by a
+// run cut short (at any point of either road), or of a file of that name
+// that is not the program's: the game file and the leftover after it.
+const std::string NEW_TEXT = "nowy tekst pliku jednostki\r\n";
+struct LeftoverCase {
+    const char *name;
+    std::string game, leftover, gameAfter, leftoverAfter;
+} const LEFTOVER_CASES[] = {
+    { "none", "stary", "<missing>", "stary", "<missing>" },
+    { "cut before a byte was written", "stary", "", "stary", "<missing>" },
+    { "cut while writing", "stary", NEW_TEXT.substr(0, 7), "stary", "<missing>" },
+    { "cut before it took the name", "stary", NEW_TEXT, "stary", "<missing>" },
+    { "cut after the game file gave way", "<missing>", NEW_TEXT, NEW_TEXT, "<missing>" },
+    { "cut while writing, the game file gone", "<missing>", NEW_TEXT.substr(0, 7), "<missing>", "<missing>" },
+    { "another program's file", "stary", "cudzy", "stary", "cudzy" },
+    { "longer than the text", "stary", NEW_TEXT + "x", "stary", NEW_TEXT + "x" },
+};
+
+TEST(LeftoverReplacement, IsFinishedWhenWholeRemovedWhenPartAndOtherwiseLeftAlone)
+{
+    std::string dir = "C:\\zapis", path = dir + "\\Robotnik Era Przemysłowa.ini";
+    for (const LeftoverCase &c : LEFTOVER_CASES) {
+        SCOPED_TRACE(c.name);
+        RemoveTree(dir);
+        MakeFolders(dir);
+        if (c.game != "<missing>")
+            ASSERT_TRUE(WriteBytes(path, c.game));
+        if (c.leftover != "<missing>")
+            ASSERT_TRUE(WriteBytes(path + ".tmp", c.leftover));
+        SettleLeftoverReplacement(path.c_str(), NEW_TEXT.data(), NEW_TEXT.size());
+        EXPECT_EQ(Read(path), c.gameAfter);
+        EXPECT_EQ(Read(path + ".tmp"), c.leftoverAfter);
+    }
+    RemoveTree(dir);
+}
+
 // The corrected unit files against a description of their own: sections,
 // keys in order, the few values that are set, the Polish letters in CP1250,
 // CR LF after every line.
