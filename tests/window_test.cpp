@@ -5,13 +5,39 @@
 
 #include <dbghelp.h>
 #include <set>
+#include <sstream>
 #include "installer/installer_dialog.h"
 #include "installer/status_log.h"
 #include "update/update_procedure.h"
 
 namespace {
 
-TEST(ExeImage, IsA32BitGuiProgramForWindows4UnderThirtyTwoKiBImportingOnlySystemDlls)
+// Every function the exe imports, with the oldest Windows of each line: all
+// must be on Windows 98 SE and NT 4.0. A newer function is looked up at run
+// time instead (GetProcAddress), and never named here.
+struct ImportGroup {
+    const char *dll, *windows9x, *nt, *functions;
+} const IMPORTS[] = {
+    { "ADVAPI32.DLL", "95", "NT 3.1", "RegCloseKey RegOpenKeyExA RegQueryValueExA" },
+    { "KERNEL32.DLL", "95", "NT 3.1",
+      "CloseHandle CompareStringA CreateFileA CreateThread DeleteCriticalSection DeleteFileA EnterCriticalSection "
+      "FlushFileBuffers FreeLibrary GetFileAttributesA GetLastError GetModuleHandleA GetProcAddress GetStartupInfoA "
+      "GetSystemDirectoryA GetTickCount GetVersion InitializeCriticalSection LeaveCriticalSection LoadLibraryA MoveFileA "
+      "ReadFile ResumeThread SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery WriteFile" },
+    // On 95, 98 and ME only a stub that fails; the program calls it on NT alone.
+    { "KERNEL32.DLL", "95 (stub)", "NT 3.1", "MoveFileExA" },
+    { "USER32.DLL", "95", "NT 3.1",
+      "DialogBoxParamA EnableWindow EndDialog GetDlgItem GetSystemMetrics IsWindowEnabled MessageBoxA PostQuitMessage "
+      "SendMessageA SetDlgItemTextA" },
+    { "USER32.DLL", "95", "NT 3.51", "LoadImageA" },
+    // The C runtime as Windows 98 and NT 4.0 ship it; 95 lacks the DLL.
+    { "MSVCRT.DLL", "98", "NT 4.0",
+      "__getmainargs __initenv __p__acmdln __p__commode __p__fmode __set_app_type __setusermatherr _amsg_exit _cexit "
+      "_initterm _iob _onexit abort calloc exit fclose fopen fprintf free fseek ftell fwrite malloc memcmp memcpy signal "
+      "strcat strcpy strlen strncmp strrchr vfprintf" },
+};
+
+TEST(ExeImage, IsA32BitGuiProgramForWindows4UnderThirtyTwoKiBImportingOnlyWhatWindows98AndNt4Have)
 {
     std::string exe = Read(g_exe);
     EXPECT_LT(exe.size(), 32u * 1024);
@@ -23,12 +49,25 @@ TEST(ExeImage, IsA32BitGuiProgramForWindows4UnderThirtyTwoKiBImportingOnlySystem
     EXPECT_EQ(nt->OptionalHeader.MajorSubsystemVersion, 4);
     EXPECT_EQ(nt->OptionalHeader.MinorSubsystemVersion, 0);
     EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size, 0u);
+    auto at = [&](DWORD rva) { return (char *)ImageRvaToVa((IMAGE_NT_HEADERS *)nt, &exe[0], rva, NULL); };
     ULONG size;
     auto *import = (IMAGE_IMPORT_DESCRIPTOR *)ImageDirectoryEntryToData(&exe[0], FALSE, IMAGE_DIRECTORY_ENTRY_IMPORT, &size);
-    std::set<std::string> dlls;
-    for (; import && import->Name; import++)
-        dlls.insert(CharUpperA((char *)ImageRvaToVa((IMAGE_NT_HEADERS *)nt, &exe[0], import->Name, NULL)));
-    EXPECT_EQ(dlls, (std::set<std::string>{ "ADVAPI32.DLL", "KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL" }));
+    std::set<std::string> imported, listed;
+    for (; import && import->Name; import++) {
+        std::string dll = CharUpperA(at(import->Name));
+        for (auto *thunk = (IMAGE_THUNK_DATA32 *)at(import->OriginalFirstThunk); thunk->u1.AddressOfData; thunk++)
+            imported.insert(dll + "!" + (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)
+                                             ? "#ordinal"
+                                             : ((IMAGE_IMPORT_BY_NAME *)at(thunk->u1.AddressOfData))->Name));
+    }
+    for (const ImportGroup &g : IMPORTS) {
+        EXPECT_TRUE(!strcmp(g.windows9x, "95") || !strcmp(g.windows9x, "95 (stub)") || !strcmp(g.windows9x, "98")) << g.functions;
+        EXPECT_TRUE(!strcmp(g.nt, "NT 3.1") || !strcmp(g.nt, "NT 3.51") || !strcmp(g.nt, "NT 4.0")) << g.functions;
+        std::istringstream names(g.functions);
+        for (std::string name; names >> name;)
+            listed.insert(std::string(g.dll) + "!" + name);
+    }
+    EXPECT_EQ(imported, listed);
 }
 
 const WORD POLISH = MAKELANGID(LANG_POLISH, SUBLANG_DEFAULT);
