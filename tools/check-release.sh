@@ -26,7 +26,7 @@ rm -rf "$again"
 mkdir -p "$again/src"
 tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$again/src" -xf -
 configure_and_build "$again/src" "$again/build" >/dev/null
-for f in "$name.exe" CZYTAJ.TXT "$name.zip" SHA256SUMS; do
+for f in "$name.exe" CZYTAJ.TXT LICENSE.TXT "$name.zip" SHA256SUMS; do
     if ! cmp -s "$release/$f" "$again/build/release/$f"; then
         echo "check-release: $f differs between two builds of the same sources" >&2
         exit 1

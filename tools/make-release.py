@@ -3,10 +3,11 @@
 
   ValtheriaIII-PL-Update1.exe   the stripped exe (signed when a certificate is given)
   CZYTAJ.TXT                    the players' readme, Windows-1250 with CR LF
-  ValtheriaIII-PL-Update1.zip   the two of them, with fixed times and order
-  SHA256SUMS                    the SHA-256 of the three files above
+  LICENSE.TXT                   the licence, with CR LF
+  ValtheriaIII-PL-Update1.zip   the three of them, with fixed times and order
+  SHA256SUMS                    the SHA-256 of the four files above
 
-  make-release.py STRIP BUILT_EXE README_UTF8 OUT_DIR MTIME [PKCS12 PASSWORD_VAR]
+  make-release.py STRIP BUILT_EXE README_UTF8 LICENSE OUT_DIR MTIME [PKCS12 PASSWORD_VAR]
 
 MTIME is the release date (YYYY-MM-DD): its noon, UTC, is the exe's link
 time and the time of every member of the zip. Signing reads
@@ -23,6 +24,7 @@ import zipfile
 
 EXE = "ValtheriaIII-PL-Update1.exe"
 README = "CZYTAJ.TXT"
+LICENSE = "LICENSE.TXT"
 ZIP = "ValtheriaIII-PL-Update1.zip"
 
 
@@ -38,8 +40,8 @@ def sign(unsigned, signed, pkcs12, password_var):
 
 
 def main():
-    strip, built_exe, readme_source, out_dir, mtime = sys.argv[1:6]
-    signing = sys.argv[6:8]
+    strip, built_exe, readme_source, license_source, out_dir, mtime = sys.argv[1:7]
+    signing = sys.argv[7:9]
     os.makedirs(out_dir, exist_ok=True)
     exe = os.path.join(out_dir, EXE)
     year, month, day = (int(part) for part in mtime.split("-"))
@@ -59,17 +61,22 @@ def main():
     with open(os.path.join(out_dir, README), "wb") as f:
         f.write(readme_bytes)
 
+    with open(license_source, encoding="ascii") as f:
+        license_bytes = f.read().replace("\n", "\r\n").encode("ascii")
+    with open(os.path.join(out_dir, LICENSE), "wb") as f:
+        f.write(license_bytes)
+
     with open(exe, "rb") as f:
         exe_bytes = f.read()
     with zipfile.ZipFile(os.path.join(out_dir, ZIP), "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in ((EXE, exe_bytes), (README, readme_bytes)):
+        for name, data in ((EXE, exe_bytes), (README, readme_bytes), (LICENSE, license_bytes)):
             member = zipfile.ZipInfo(name, noon)
             member.compress_type = zipfile.ZIP_DEFLATED
             member.create_system = 0  # MS-DOS: no Unix owner or mode bits
             z.writestr(member, data, compresslevel=9)
 
     with open(os.path.join(out_dir, "SHA256SUMS"), "w", newline="\n") as sums:
-        for name in (EXE, README, ZIP):
+        for name in (EXE, README, LICENSE, ZIP):
             with open(os.path.join(out_dir, name), "rb") as f:
                 sums.write(f"{hashlib.sha256(f.read()).hexdigest()}  {name}\n")
 
