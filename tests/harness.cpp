@@ -26,27 +26,16 @@ static std::wstring UnixPath(const std::string &path)
     HeapFree(GetProcessHeap(), 0, unix);
     return result;
 }
-// Wine does not report when a Linux program it started ends, so the
-// caller waits for what the command does.
-static void RunLinux(std::wstring command)
-{
-    STARTUPINFOW startup = { sizeof startup };
-    PROCESS_INFORMATION process;
-    if (CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-}
 
 bool PlantLink(const std::string &link, const std::string &target)
 {
-    RunLinux(L"/bin/ln -sfn " + UnixPath(target) + L" " + UnixPath(link));
+    RunLinuxProgram(L"/bin/ln -sfn " + UnixPath(target) + L" " + UnixPath(link));
     return WaitUntil(WAIT_MS, [&] { return Exists(link); });
 }
 
 void RemoveLink(const std::string &link)
 {
-    RunLinux(L"/bin/rm -f " + UnixPath(link));
+    RunLinuxProgram(L"/bin/rm -f " + UnixPath(link));
     EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); })) << link;
 }
 

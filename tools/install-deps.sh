@@ -11,7 +11,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
-         xvfb locales googletest python3 e2fsprogs openssl osslsigncode nsis; do
+         xvfb xdotool locales googletest python3 e2fsprogs openssl osslsigncode nsis; do
     have "$p" || need+=("$p")
 done
 

@@ -265,3 +265,31 @@ std::string LogText(HWND dialog)
 {
     return WindowText(GetDlgItem(dialog, IDC_STATUS));
 }
+
+void RunLinuxProgram(const std::wstring &commandLine)
+{
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::wstring line = commandLine;
+    if (CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+}
+
+void RealInput(const char *xdotoolArguments)
+{
+    std::string arguments = xdotoolArguments;
+    RunLinuxProgram(L"/usr/bin/xdotool " + std::wstring(arguments.begin(), arguments.end()));
+}
+
+std::string ScreenCentre(HWND control)
+{
+    RECT r;
+    GetWindowRect(control, &r);
+    char centre[32];
+    sprintf(centre, "%ld %ld", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return centre;
+}

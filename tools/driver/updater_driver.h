@@ -63,4 +63,13 @@ void CloseMessageBox(HWND box);
 void PressButton(HWND dialog, int id);
 std::string LogText(HWND dialog);
 
+// Runs a Linux program from inside Wine; Wine does not tell when it ends,
+// so the caller waits for what it does.
+void RunLinuxProgram(const std::wstring &commandLine);
+// The player's own keyboard and mouse: xdotool's XTEST events on the X
+// server Wine draws on, e.g. "key Return", "mousemove 100 200 click 1".
+void RealInput(const char *xdotoolArguments);
+// The centre of a control on the screen, as "X Y" for xdotool.
+std::string ScreenCentre(HWND control);
+
 #endif
