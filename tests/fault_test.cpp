@@ -1,12 +1,10 @@
-// Faults: runs cut short at many points, presses arriving together, endless
-// retries, and what a run touches on the drive.
+// Faults: runs cut short at many points on both roads, presses arriving
+// together, and what a run touches on the drive.
 #include "harness.h"
 
-#include <tlhelp32.h>
 #include <map>
 #include <set>
 
-#include "installer/status_log.h"
 
 namespace {
 
@@ -16,17 +14,6 @@ LONGLONG Microseconds()
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&now);
     return now.QuadPart * 1000000 / frequency.QuadPart;
-}
-
-int ThreadCount(DWORD pid)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 thread = { sizeof thread };
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread))
-        count += thread.th32OwnerProcessID == pid;
-    CloseHandle(snapshot);
-    return count;
 }
 
 // Where a cut landed, read off the disk before the next start: before the
@@ -204,70 +191,20 @@ TEST_F(Faults, PressesArrivingTogetherAlwaysRunOneWorker)
     }
 }
 
-TEST_F(Faults, AThousandFailedAttemptsKeepTheLogInBoundsAndTheWindowAnswering)
-{
-    RemoveTree(game.dir + LEADER_DIR_WRONG);
-    HWND dialog = OpenInstaller();
-    ASSERT_TRUE(dialog);
-    std::string expected = Welcome(game.dir);
-    // A press is taken only while no worker runs, so each attempt waits for
-    // its worker thread to be gone.
-    int idleThreads = ThreadCount(process.dwProcessId);
-    for (int attempt = 0; attempt < 1000; attempt++) {
-        SCOPED_TRACE(attempt);
-        ASSERT_TRUE(SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(IDC_INSTALL, BN_CLICKED),
-                                        (LPARAM)GetDlgItem(dialog, IDC_INSTALL), SMTO_NORMAL, 5000, NULL))
-            << "the window stopped answering";
-        ASSERT_TRUE(WaitUntil(5000, [&] { return ThreadCount(process.dwProcessId) == idleThreads; }));
-        expected += STEP_ONE_FAILED;
-        if (expected.size() < STATUS_CAPACITY)
-            ASSERT_EQ(LogText(dialog), expected);
-    }
-    // Whole attempts while they fitted, then the one that was cut short.
-    EXPECT_EQ(LogText(dialog), expected.substr(0, STATUS_CAPACITY - 1));
-    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)));
-    EXPECT_EQ(CloseByCloseBox(dialog), 0u);
-}
-
-// Every entry of the drive: its size and time of writing, "dir" for folders.
-void Snapshot(const std::string &dir, std::map<std::string, std::string> &out)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
-    for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found)) {
-        std::string name = found.cFileName, path = dir + "\\" + name;
-        if (name == "." || name == "..")
-            continue;
-        bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-        out[path] = folder ? "dir" : testing::PrintToString(found.nFileSizeLow) + " " +
-                                         testing::PrintToString(found.ftLastWriteTime.dwLowDateTime);
-        if (folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            Snapshot(path, out);
-    }
-    FindClose(h);
-}
-
 TEST_F(Faults, ARunChangesOnlyTheFourNamesAndTwoFilesOfTheGame)
 {
     std::map<std::string, std::string> before, after;
-    Snapshot("C:", before);
+    Snapshot("C:", before, false);
     HWND dialog = OpenInstaller();
     ASSERT_TRUE(dialog);
     PressButton(dialog, IDC_INSTALL);
     Answer(DONE_CAPTION, DONE_TEXT);
     PressButton(dialog, IDC_CANCEL);
     ASSERT_TRUE(WaitForExit(process, WAIT_MS));
-    Snapshot("C:", after);
+    Snapshot("C:", after, false);
 
-    std::set<std::string> changed;
-    for (auto &b : before)
-        if (!after.count(b.first) || after[b.first] != b.second)
-            changed.insert((after.count(b.first) ? "* " : "- ") + b.first);
-    for (auto &a : after)
-        if (!before.count(a.first))
-            changed.insert("+ " + a.first);
     std::string g = GAME_DIR;
-    EXPECT_EQ(changed, (std::set<std::string>{
+    EXPECT_EQ(Changes(before, after), (std::set<std::string>{
                            "- " + g + LEADER_DIR_WRONG, "- " + g + LEADER_DIR_WRONG + LEADER_INI_WRONG,
                            "+ " + g + LEADER_DIR_RIGHT, "+ " + g + LEADER_DIR_RIGHT + LEADER_INI_RIGHT,
                            "- " + g + ARMY_DIR_WRONG, "- " + g + ARMY_DIR_WRONG + ARMY_INI_WRONG,

@@ -39,6 +39,35 @@ void RemoveLink(const std::string &link)
     EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); })) << link;
 }
 
+void Snapshot(const std::string &dir, std::map<std::string, std::string> &out, bool bytes)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
+    for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found)) {
+        std::string name = found.cFileName, path = dir + "\\" + name;
+        if (name == "." || name == "..")
+            continue;
+        bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        out[path] = folder ? "dir" : bytes ? Read(path) : testing::PrintToString(found.nFileSizeLow) + " " +
+                                       testing::PrintToString(found.ftLastWriteTime.dwLowDateTime);
+        if (folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            Snapshot(path, out, bytes);
+    }
+    FindClose(h);
+}
+
+std::set<std::string> Changes(std::map<std::string, std::string> &before, std::map<std::string, std::string> &after)
+{
+    std::set<std::string> changed;
+    for (auto &b : before)
+        if (!after.count(b.first) || after[b.first] != b.second)
+            changed.insert((after.count(b.first) ? "* " : "- ") + b.first);
+    for (auto &a : after)
+        if (!before.count(a.first))
+            changed.insert("+ " + a.first);
+    return changed;
+}
+
 void ReportWindows(const char *version)
 {
     std::string key = "Software\\Wine\\AppDefaults\\" + std::string(strrchr(g_exe.c_str(), '\\') + 1);

@@ -4,6 +4,8 @@
 #define HARNESS_H
 
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 
 #include "resources/resource.h"
 #include "tools/driver/updater_driver.h"
@@ -25,6 +27,12 @@ std::string Welcome(const std::string &dir);
 // junction is on Windows; both wait until Wine sees the change.
 bool PlantLink(const std::string &link, const std::string &target);
 void RemoveLink(const std::string &link);
+
+// Every entry under a folder, links not followed: "dir" for folders, and
+// for files their bytes, or else their size and time of writing. What
+// changed between two: "- " gone, "+ " new, "* " changed, and the path.
+void Snapshot(const std::string &dir, std::map<std::string, std::string> &out, bool bytes);
+std::set<std::string> Changes(std::map<std::string, std::string> &before, std::map<std::string, std::string> &after);
 
 // The Windows that Wine reports to the exe under test ("win98", "nt40", ...;
 // null: Wine's own default).

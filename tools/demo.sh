@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the updater and runs it under Wine on a sample game folder, in a
 # Wine prefix of its own. With a display, the window opens for you; without
-# one, the demo plays the player's part under Xvfb, saves a screenshot of
-# each stage in build/demo/ and prints the final log and what changed on disk.
+# one, the demo plays the player's part under Xvfb with real key presses and
+# clicks (xdotool), saves a screenshot of each stage in build/demo/ and
+# prints the final log and what changed on disk.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build

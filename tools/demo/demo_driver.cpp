@@ -3,7 +3,8 @@
 //                                        and writes the registry entry
 //   demo_driver watch UPDATER_EXE        starts the updater for the person at
 //                                        the screen and waits for it to end
-//   demo_driver drive UPDATER_EXE SHOTS  plays the player's part: answers the
+//   demo_driver drive UPDATER_EXE SHOTS  plays the player's part with real
+//                                        key presses and clicks: answers the
 //                                        windows, takes a screenshot of each
 //                                        stage and prints the final log
 #include <stdio.h>
@@ -96,23 +97,25 @@ int main(int argc, char **argv)
     if (!box)
         return 1;
     Shot(box, shots, "1-description");
-    CloseMessageBox(box);
+    TypeInto(box, "key Return");
 
     HWND dialog = Expect(process, INSTALLER_CAPTION);
     if (!dialog)
         return 1;
     Shot(dialog, shots, "2-installer");
-    PressButton(dialog, IDC_INSTALL);
+    ClickOn(GetDlgItem(dialog, IDC_INSTALL));
 
     box = Expect(process, DONE_CAPTION);
     if (!box)
         return 1;
     Shot(dialog, shots, "3-updated");
     Shot(box, shots, "4-completion");
-    CloseMessageBox(box);
+    TypeInto(box, "key Return");
 
+    if (!WaitUntil(WAIT_MS, [&] { return !IsWindowVisible(box); }))
+        fprintf(stderr, "demo: the completion box did not close\n");
     printf("%s", LogText(dialog).c_str());
-    PressButton(dialog, IDC_CANCEL);
+    ClickOn(GetDlgItem(dialog, IDC_CANCEL));
     bool ended = WaitForExit(process, WAIT_MS, NULL);
     EndProcess(process);
     return ended ? 0 : 1;

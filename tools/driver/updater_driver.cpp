@@ -293,3 +293,23 @@ std::string ScreenCentre(HWND control)
     sprintf(centre, "%ld %ld", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
     return centre;
 }
+
+std::string XFocusTo(HWND window)
+{
+    char command[64] = "";
+    HWND top = GetAncestor(window, GA_ROOT);
+    if (ULONG_PTR xid = (ULONG_PTR)GetPropA(top, "__wine_x11_whole_window"))
+        sprintf(command, "windowfocus %lu ", (unsigned long)xid);
+    return command;
+}
+
+void TypeInto(HWND window, const char *keys)
+{
+    WaitUntil(WAIT_MS, [&] { return GetForegroundWindow() == GetAncestor(window, GA_ROOT); });
+    RealInput((XFocusTo(window) + "mousemove " + ScreenCentre(window) + " " + keys).c_str());
+}
+
+void ClickOn(HWND control)
+{
+    RealInput(("mousemove " + ScreenCentre(control) + " click 1").c_str());
+}

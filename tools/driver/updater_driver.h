@@ -71,5 +71,18 @@ void RunLinuxProgram(const std::wstring &commandLine);
 void RealInput(const char *xdotoolArguments);
 // The centre of a control on the screen, as "X Y" for xdotool.
 std::string ScreenCentre(HWND control);
+// Without a window manager, Wine itself hands the X keyboard focus to the
+// window it activates, and the X server sometimes ignores it (the request
+// carries an older time than the last change); keys then go to the window
+// that had it. This gives the focus to the X window behind a Windows
+// window, as a window manager would when it appears: an xdotool command,
+// to put before the keys in the same call.
+std::string XFocusTo(HWND window);
+// Keys typed into a window once it is the one that takes them, the X focus
+// given to it and the pointer over it as a player's hand is. keys:
+// xdotool's, e.g. "key Return".
+void TypeInto(HWND window, const char *keys);
+// A click at the centre of a control, the pointer moved there first.
+void ClickOn(HWND control);
 
 #endif
