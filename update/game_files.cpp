@@ -147,18 +147,17 @@ static bool HoldPathFreeOfLinks(const char *path, HeldFolders *held, DWORD lastA
 
         HANDLE handle = CreateFileA(part, lastPart ? lastAccess : 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-        if (handle == INVALID_HANDLE_VALUE) {
-            /* Windows 9x cannot open a folder; it has no links either. */
-            if (!IsWindows9x() || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-                break;
-        } else if (FinalPath(handle, partFinal, sizeof partFinal)) {
-            if (parentKnown && !IsDirectlyInside(partFinal, parentFinal)) {
-                CloseHandle(handle);
-                break;
-            }
-            strcpy(parentFinal, partFinal);
-            parentKnown = true;
+        /* Windows 9x cannot open a folder; it has no links either. */
+        if (handle == INVALID_HANDLE_VALUE && (!IsWindows9x() || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0))
+            break;
+        bool partKnown = FinalPath(handle, partFinal, sizeof partFinal);
+        if (partKnown && parentKnown && !IsDirectlyInside(partFinal, parentFinal)) {
+            CloseHandle(handle);
+            break;
         }
+        if (partKnown)
+            strcpy(parentFinal, partFinal);
+        parentKnown = partKnown;
 
         if (lastPart) {
             if (last != NULL)

@@ -271,16 +271,15 @@ void RunLinuxProgram(const std::wstring &commandLine)
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    // Wine hands back no handles for a Linux program: only ones it filled in
-    // are closed, or a stray value would close one of this process's own.
+    // For a Linux program Wine hands back no process handle, and a stray
+    // value as the thread's: closing that could close one of this
+    // process's own handles, so nothing is closed without a process.
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof process);
     std::wstring line = commandLine;
-    if (CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        if (process.hProcess)
-            CloseHandle(process.hProcess);
-        if (process.hThread)
-            CloseHandle(process.hThread);
+    if (CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process) && process.hProcess) {
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
     }
 }
 
