@@ -113,8 +113,10 @@ static bool HoldPathFreeOfLinks(const char *path, HeldFolders *held, DWORD lastA
     if (length >= sizeof part)
         return false;
 
+    /* Windows 9x opens no folder as a file, and has no links either. */
+    bool win9x = IsWindows9x();
     bool parentKnown = false;
-    if (root > 0) {
+    if (root > 0 && !win9x) {
         memcpy(part, path, root);
         part[root] = '\0';
         HANDLE rootFolder = CreateFileA(part, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
@@ -145,11 +147,14 @@ static bool HoldPathFreeOfLinks(const char *path, HeldFolders *held, DWORD lastA
         if (!lastPart && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             break;
 
-        HANDLE handle = CreateFileA(part, lastPart ? lastAccess : 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-        /* Windows 9x cannot open a folder; it has no links either. */
-        if (handle == INVALID_HANDLE_VALUE && (!IsWindows9x() || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0))
-            break;
+        bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        if (!(win9x && folder)) {
+            handle = CreateFileA(part, lastPart ? lastAccess : 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                 OPEN_EXISTING, win9x ? 0 : FILE_FLAG_BACKUP_SEMANTICS, NULL);
+            if (handle == INVALID_HANDLE_VALUE)
+                break;
+        }
         bool partKnown = FinalPath(handle, partFinal, sizeof partFinal);
         if (partKnown && parentKnown && !IsDirectlyInside(partFinal, parentFinal)) {
             CloseHandle(handle);
