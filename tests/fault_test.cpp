@@ -93,12 +93,15 @@ public:
 // A file another program holds (others may read and write it, not rename
 // or remove it) keeps the worker waiting inside a step: the INI of step 1
 // or 2 after its folder's rename, the file of step 3 or 4 after its
-// replacement's write. The log names the step, and the disk shows it.
+// replacement's write. The log names the step, and the disk shows it: the
+// renamed folder, or the whole replacement.
 struct HeldCut {
-    const char *held, *inside, *step;
+    const char *held, *inside, *step, *moved;
+    const std::string *replacement;
 } const HELD_CUTS[] = {
-    { LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... " }, { ARMY_DIR_WRONG, ARMY_INI_WRONG, "Krok 2... " },
-    { SETTLER_INI, "", "Krok 3... " }, { WORKER_INI, "", "Krok 4... " },
+    { LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", LEADER_DIR_RIGHT, NULL },
+    { ARMY_DIR_WRONG, ARMY_INI_WRONG, "Krok 2... ", ARMY_DIR_RIGHT, NULL },
+    { SETTLER_INI, "", "Krok 3... ", NULL, &SETTLER_NEW }, { WORKER_INI, "", "Krok 4... ", NULL, &WORKER_NEW },
 };
 
 TEST_F(Faults, ARunCutShortAtAnyPointLeavesEveryFileWholeOnBothRoads)
@@ -115,11 +118,10 @@ TEST_F(Faults, ARunCutShortAtAnyPointLeavesEveryFileWholeOnBothRoads)
             HANDLE held = CreateFileA((game.dir + h.held + h.inside).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
             PressButton(dialog, IDC_INSTALL);
-            std::string replacement = game.dir + h.held + ".tmp";
             EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
                 std::string log = LogText(dialog);
                 return log.size() > strlen(h.step) && log.compare(log.size() - strlen(h.step), strlen(h.step), h.step) == 0 &&
-                       (*h.inside || Exists(replacement));
+                       (h.moved ? Exists(game.dir + h.moved) : File(h.held + std::string(".tmp")) == *h.replacement);
             })) << LogText(dialog);
             Cut(dialog, h.step[5] % 2 == 0);
             CloseHandle(held);
