@@ -231,9 +231,9 @@ TEST_F(Updater, AFailedStepStopsTheRunLeavesTheRestAndTheRetryFailsAtStepOne)
 // Another program holds a game file open as a game or a scanner opens it
 // (others may read and write it, not rename or replace it) from before the
 // press, and lets it go ms after the step that needs it has begun; or
-// holds it for good, when the run must fail within ms from there. A missing folder is not waited for: it fails
-// within the two seconds a held file is waited for, counted from the
-// press. Windows would refuse to rename a folder with a file open inside
+// holds it for good, when the run must fail within ms from there. A
+// missing folder is not waited for: it fails within the two seconds a held
+// file is waited for, counted from the press. Windows would refuse to rename a folder with a file open inside
 // it; Wine renames it, so step 1 then fails at the INI alone.
 enum LockEnd { RELEASED, FAILS };
 struct LockCase {

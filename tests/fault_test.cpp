@@ -2,10 +2,6 @@
 // together, and what a run touches on the drive.
 #include "harness.h"
 
-#include <map>
-#include <set>
-
-
 namespace {
 
 LONGLONG Microseconds()
@@ -39,16 +35,13 @@ public:
             phases[IN_STEP_1]++;
         else if (armyMoved && !Exists(game.dir + ARMY_DIR_RIGHT + ARMY_INI_RIGHT))
             phases[IN_STEP_2]++;
-        else if (settlerLeft != "<missing>")
-            phases[settlerLeft == SETTLER_NEW ? WRITTEN_NOT_PLACED : IN_STEP_3]++;
-        else if (workerLeft != "<missing>")
-            phases[workerLeft == WORKER_NEW ? WRITTEN_NOT_PLACED : IN_STEP_4]++;
-        else if (File(WORKER_INI) == WORKER_NEW)
-            phases[AFTER]++;
-        else
-            phases[BETWEEN_STEPS]++;
-        if (settlerLeft != "<missing>" || workerLeft != "<missing>")
-            phases[settlerLeft != "<missing>" ? IN_STEP_3 : IN_STEP_4]++;
+        else if (settlerLeft != "<missing>" || workerLeft != "<missing>") {
+            bool settler = settlerLeft != "<missing>";
+            phases[settler ? IN_STEP_3 : IN_STEP_4]++;
+            if (settler ? settlerLeft == SETTLER_NEW : workerLeft == WORKER_NEW)
+                phases[WRITTEN_NOT_PLACED]++;
+        } else
+            phases[File(WORKER_INI) == WORKER_NEW ? AFTER : BETWEEN_STEPS]++;
     }
 
     // Starts the program again after a cut run and lets it finish what it

@@ -24,7 +24,7 @@ public:
     HWND dialog = NULL;
     bool Done() { return LogText(dialog) == Welcome(game.dir) + FULL_RUN_LOG; }
     bool DoneBoxUp() { return FindDialog(process.dwProcessId, DONE_CAPTION) != NULL; }
-    // The description box, once it is the window that takes keys.
+    // Starts the program; its description box, shown with its text.
     HWND Description()
     {
         Start();

@@ -3,7 +3,6 @@
 // write or a delete through one of them against anything outside the game.
 #include "harness.h"
 
-
 namespace {
 
 // Outside the game: a whole game of its own, with files of the very names

@@ -228,17 +228,18 @@ static bool WaitingOutLocks(FileOperation operation, const char *from, const cha
     return true;
 }
 
+/*
+ * The new name lies in the same folder as the old, so checking and holding
+ * the old path covers every folder on the way to both; the new name itself
+ * must not exist, or the rename fails on its own.
+ */
 bool RenameInGameFolder(const char *from, const char *to)
 {
-    HeldFolders heldFrom, heldTo;
-    if (!HoldPathFreeOfLinks(from, &heldFrom))
+    HeldFolders held;
+    if (!HoldPathFreeOfLinks(from, &held))
         return false;
-    bool renamed = false;
-    if (HoldPathFreeOfLinks(to, &heldTo)) {
-        renamed = WaitingOutLocks(RENAME, from, to);
-        ReleaseFolders(&heldTo);
-    }
-    ReleaseFolders(&heldFrom);
+    bool renamed = WaitingOutLocks(RENAME, from, to);
+    ReleaseFolders(&held);
     return renamed;
 }
 

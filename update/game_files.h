@@ -27,7 +27,7 @@
 #define REPLACEMENT_SUFFIX ".tmp"
 
 /* Gives a file or folder a new name in the same folder; false when it
-   cannot, or when either path goes through a link. */
+   cannot, or when the path goes through a link. */
 bool RenameInGameFolder(const char *from, const char *to);
 
 /* Replaces the file at path with the given bytes; true only when it holds

@@ -64,13 +64,16 @@ static bool RewriteUnitIni(const char *suffix, const char *text, size_t length)
  */
 void SettleLeftoverReplacements(void)
 {
+    static const char *const REWRITTEN[] = { SETTLER_INI_SUFFIX, WORKER_INI_SUFFIX };
+    static const char *const TEXTS[] = { SETTLER_INI_TEXT, WORKER_INI_TEXT };
+    static const size_t LENGTHS[] = { SETTLER_INI_LENGTH, WORKER_INI_LENGTH };
     char path[512];
-    strcpy(path, g_gameDir);
-    strcat(path, SETTLER_INI_SUFFIX);
-    SettleLeftoverReplacement(path, SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
-    strcpy(path, g_gameDir);
-    strcat(path, WORKER_INI_SUFFIX);
-    SettleLeftoverReplacement(path, WORKER_INI_TEXT, WORKER_INI_LENGTH);
+
+    for (int i = 0; i < 2; i++) {
+        strcpy(path, g_gameDir);
+        strcat(path, REWRITTEN[i]);
+        SettleLeftoverReplacement(path, TEXTS[i], LENGTHS[i]);
+    }
 }
 
 /* Carries out one numbered update step; true when it succeeded. */
