@@ -6,14 +6,18 @@
 #   tools/benchmark.sh [ROUNDS]     (default 30: each program is started
 #                                   30 times for its first window and goes
 #                                   its whole road 30 times, in turns)
+# Where Wine cannot run on this machine, the part under Wine runs in an
+# emulated PC, and its times are the emulation's.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 rounds=${1:-30}
-"$root/tools/install-deps.sh"
-
 . "$root/tools/session.sh"
-build_targets release bench_driver floor
+if [ "${UPDATER_IN_VM:-}" != 1 ]; then
+    "$root/tools/install-deps.sh"
+    build_targets release bench_driver floor
+    continue_where_wine_runs $((3 + rounds)) "$@"
+fi
 use_prefix bench
 trap end_session EXIT
 start_xvfb
@@ -47,6 +51,10 @@ kib() { awk -v v="$1" 'BEGIN { printf "%.1f", v / 1024 }'; }
 
 row() { printf '| %-34s | %12s | %12s | %12s | %9s | %9s |\n' "$@"; }
 echo
+if [ "${UPDATER_IN_VM:-}" = 1 ]; then
+    echo "EMULATED: every instruction ran in an emulated PC (qemu); these times are not comparable"
+    echo "with the README's figures, which come from a run where Wine runs natively."
+fi
 echo "Figures from one run of $rounds rounds, Wine $(wine --version | sed 's/wine-//'), Xvfb, $(nproc) cores"
 echo
 row "" "updater" "peer (NSIS)" "floor" "upd/peer" "upd/floor"

@@ -3,14 +3,18 @@
 # Wine prefix of its own. With a display, the window opens for you; without
 # one, the demo plays the player's part under Xvfb with real key presses and
 # clicks (xdotool), saves a screenshot of each stage in build/demo/ and
-# prints the final log and what changed on disk.
+# prints the final log and what changed on disk. Where Wine cannot run on
+# this machine, the part under Wine runs in an emulated PC (no display of
+# yours there: it plays the player's part).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
-"$root/tools/install-deps.sh"
-
 . "$root/tools/session.sh"
-build_targets updater demo_driver
+if [ "${UPDATER_IN_VM:-}" != 1 ]; then
+    "$root/tools/install-deps.sh"
+    build_targets updater demo_driver
+    continue_where_wine_runs 5 "$@"
+fi
 exe=$build/ValtheriaIII-PL-Update1.exe
 driver=$build/tools/demo_driver.exe
 
@@ -43,7 +47,9 @@ else
     run "$driver" drive "$exe" "$shots" | tr -d '\r' | iconv -f CP1250 -t UTF-8
     echo "-------------------------"
     python3 "$root/tools/bmp2png.py" "$shots"/*.bmp && rm -f "$shots"/*.bmp
-    echo "Screenshots: $(cd "$shots" && ls *.png | tr '\n' ' ')(in $shots)"
+    echo "Screenshots: $(cd "$shots" && ls *.png | tr '\n' ' ')(in $shots;"
+    echo "  the README's pictures are 4-updated.png and 3-completion.png, as docs/installer-window.png and"
+    echo "  docs/completion-box.png)"
 fi
 
 echo

@@ -1,4 +1,19 @@
 # Sourced by the project's scripts, after setting root and build:
+#   quietly WHAT COMMAND...    runs a command with its output kept aside;
+#                              on failure shows its last lines and ends
+#                              the script with one line saying what failed
+#   wine_runs_here             true where Wine can run on this machine
+#   continue_where_wine_runs MINUTES "$@"
+#                              returns where Wine runs here; elsewhere runs
+#                              the calling script (one of tools/) again,
+#                              from the checkout, in the emulated PC
+#                              (tools/vm-run, about MINUTES) and ends with
+#                              its status
+#   announce_road MINUTES      on the emulated road, says so once, with
+#                              how long the whole command takes there
+#   phase TEXT                 on the emulated road, a progress line with
+#                              the minutes elapsed; nothing where Wine runs
+#                              here
 #   build_targets [TARGET...]  configures the cross build and builds them
 #                              (everything when none is named)
 #   use_prefix NAME            a fresh Wine prefix build/wine/NAME, exported
@@ -7,14 +22,69 @@
 #   end_session                ends this prefix's wineserver and the X server
 #                              (by their own prefix and pid)
 # A script stopped by a signal still runs its EXIT trap, and so ends its
-# own servers.
+# own servers. A command that fails ends the script with a line naming it.
+script=$(basename "$0")
+# When the command the user typed started, for the minutes elapsed.
+export UPDATER_STARTED=${UPDATER_STARTED:-$(date +%s)}
 trap 'exit 130' HUP INT TERM PIPE
+set -E
+trap 'status=$?; [ "$BASHPID" = $$ ] && echo "$script: failed: '\''$BASH_COMMAND'\'' ended with status $status" >&2; exit $status' ERR
+
+quietly() {
+    local what=$1 log status last
+    shift
+    log=$(mktemp)
+    "$@" >"$log" 2>&1 && { rm -f "$log"; return 0; }
+    status=$?
+    sed -e '/^[[:space:]]*$/d' -e 's/^/  | /' "$log" | tail -n 12 >&2
+    last=$(sed -e '/^[[:space:]]*$/d' "$log" | tail -n 1)
+    echo "$script: $what failed: '$*' ended with status $status${last:+: $last}" >&2
+    rm -f "$log"
+    trap - ERR
+    exit "$status"
+}
+
+# Wine runs Windows programs as 32-bit Linux processes, which some kernels
+# cannot start at all. UPDATER_EMULATE=1 takes the emulated PC's road on
+# any machine.
+wine_runs_here() {
+    [ "${UPDATER_EMULATE:-}" != 1 ] && [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+emulated_road() {
+    [ "${UPDATER_IN_VM:-}" = 1 ] || ! wine_runs_here
+}
+
+announce_road() {
+    emulated_road && [ -z "${UPDATER_ANNOUNCED:-}" ] || return 0
+    export UPDATER_ANNOUNCED=1
+    if [ "${UPDATER_EMULATE:-}" = 1 ]; then
+        echo "UPDATER_EMULATE=1: running Wine in an emulated PC, about $1 minutes"
+    else
+        echo "this machine cannot start 32-bit programs: running Wine in an emulated PC, about $1 minutes"
+    fi
+}
+
+continue_where_wine_runs() {
+    [ "${UPDATER_IN_VM:-}" = 1 ] && return 0
+    wine_runs_here && return 0
+    announce_road "$1"
+    shift
+    cd "$root"
+    exec "$root/tools/vm-run" "$root/tools/$script" "$@"
+}
+
+phase() {
+    emulated_road || return 0
+    echo "[$(( ($(date +%s) - UPDATER_STARTED) / 60 )) min] $*"
+}
 
 build_targets() {
-    cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON >/dev/null
+    quietly "configuring the build" cmake -S "$root" -B "$build" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON
     local target_args=()
     for t in "$@"; do target_args+=(--target "$t"); done
-    cmake --build "$build" -j2 "${target_args[@]}" -- --no-print-directory >/dev/null
+    quietly "the build" cmake --build "$build" -j2 "${target_args[@]}" -- --no-print-directory
 }
 
 use_prefix() {
@@ -35,10 +105,10 @@ start_xvfb() {
     # file or not, and writes its number once it is ready for clients.
     Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$number_file" >/dev/null 2>&1 &
     xvfb_pid=$!
-    local deadline=$((SECONDS + 20))
+    local deadline=$((SECONDS + 60))
     until [ -s "$number_file" ]; do
         if [ $SECONDS -ge $deadline ] || ! kill -0 $xvfb_pid 2>/dev/null; then
-            echo "Xvfb did not start" >&2
+            echo "$script: the X server (Xvfb) did not start within a minute" >&2
             rm -f "$number_file"
             return 1
         fi

@@ -3,9 +3,9 @@
 # release builds to the same bytes twice and signs, runs the README's other
 # commands, and runs every test under Wine and Xvfb in a fresh Wine prefix of
 # its own, the signed exe's typical road included. Installs what it needs
-# first.
+# first. Arguments go to ctest (e.g. -R cuts for one group of tests).
 #
-# The builds run here; the rest runs where Wine can run (see vm-run).
+# The builds run here; the rest runs where Wine runs (see session.sh).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
@@ -13,25 +13,28 @@ build=$root/build
 
 # Every command the README shows, as it shows them.
 readme_command() {
+    phase "README command: $*"
     local log=$build/readme-command.log
     if ! "$@" >"$log" 2>&1; then
-        cat "$log" >&2
-        echo "test: the README's command '$*' failed" >&2
+        sed -e 's/^/  | /' "$log" | tail -n 30 >&2
+        echo "test.sh: the README's command '$*' failed: $(sed -e '/^[[:space:]]*$/d' "$log" | tail -n 1)" >&2
         exit 1
     fi
     echo "README command passed: $*"
 }
-if [ "${1:-}" != --wine-part ]; then
+if [ "${UPDATER_IN_VM:-}" != 1 ]; then
     "$root/tools/install-deps.sh"
+    announce_road 25
+    phase "building"
     build_targets
     "$root/tools/check-release.sh"
     readme_command cmake --build "$build" --target release
-    exec "$root/tools/vm-run" "$0" --wine-part "$@"
+    # Each as a newcomer runs it, taking the emulated PC by itself where
+    # that is the road.
+    readme_command env -u DISPLAY "$root/tools/demo.sh"
+    readme_command "$root/tools/benchmark.sh" 1
+    continue_where_wine_runs 25 "$@"
 fi
-shift
-
-readme_command env -u DISPLAY "$root/tools/demo.sh"
-readme_command "$root/tools/benchmark.sh" 1
 
 use_prefix test-run
 
@@ -43,7 +46,7 @@ mkdir -p "$small"
 mountpoint -q "$small" && umount "$small"
 rm -f "$image"
 truncate -s 256K "$image"
-mkfs.ext2 -q -b 1024 -m 0 -N 64 "$image"
+quietly "making the small drive" mkfs.ext2 -q -b 1024 -m 0 -N 64 "$image"
 if mount -o loop "$image" "$small" 2>/dev/null; then
     ln -sfn "$small" "$WINEPREFIX/dosdevices/t:"
 else
@@ -64,8 +67,17 @@ export GTEST_OUTPUT="xml:Z:${results//\//\\}\\"
 
 cd "$build"
 status=0
-ctest --output-on-failure "$@" || status=$?
+# On the emulated road, each group's start carries the minutes elapsed.
+if [ "${UPDATER_IN_VM:-}" = 1 ]; then
+    ctest --output-on-failure "$@" | while IFS= read -r line; do
+        case $line in *"Start "*) phase "$line" ;; *) printf '%s\n' "$line" ;; esac
+    done
+    status=${PIPESTATUS[0]}
+else
+    ctest --output-on-failure "$@" || status=$?
+fi
 # The signed exe goes the player's typical road too.
+phase "the signed exe's typical road"
 GTEST_OUTPUT="xml:Z:${results//\//\\}\\signed_road.xml" "$root/tools/wine-run" tests/updater_tests.exe \
     "$build/signed/release/ValtheriaIII-PL-Update1.exe" --gtest_filter='*TypicalRoad*' >"$build/signed-road.log" 2>&1 ||
     { status=1; cat "$build/signed-road.log"; }

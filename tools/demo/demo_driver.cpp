@@ -105,15 +105,17 @@ int main(int argc, char **argv)
     Shot(dialog, shots, "2-installer");
     ClickOn(GetDlgItem(dialog, IDC_INSTALL));
 
+    // The completion box stands over the window's corner: each is taken
+    // whole, the window once the box is gone.
     box = Expect(process, DONE_CAPTION);
     if (!box)
         return 1;
-    Shot(dialog, shots, "3-updated");
-    Shot(box, shots, "4-completion");
+    Shot(box, shots, "3-completion");
     TypeInto(box, "key Return");
 
     if (!WaitUntil(WAIT_MS, [&] { return !IsWindowVisible(box); }))
         fprintf(stderr, "demo: the completion box did not close\n");
+    Shot(dialog, shots, "4-updated");
     printf("%s", LogText(dialog).c_str());
     ClickOn(GetDlgItem(dialog, IDC_CANCEL));
     bool ended = WaitForExit(process, WAIT_MS, NULL);
