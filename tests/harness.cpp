@@ -68,6 +68,11 @@ std::set<std::string> Changes(std::map<std::string, std::string> &before, std::m
     return changed;
 }
 
+bool RunsEmulated()
+{
+    return GetEnvironmentVariableA("UPDATER_IN_VM", NULL, 0) != 0;
+}
+
 void ReportWindows(const char *version)
 {
     std::string key = "Software\\Wine\\AppDefaults\\" + std::string(strrchr(g_exe.c_str(), '\\') + 1);

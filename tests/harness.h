@@ -34,6 +34,10 @@ void RemoveLink(const std::string &link);
 void Snapshot(const std::string &dir, std::map<std::string, std::string> &out, bool bytes);
 std::set<std::string> Changes(std::map<std::string, std::string> &before, std::map<std::string, std::string> &after);
 
+// True in the emulated PC of tools/vm-run, where everything is many times
+// slower.
+bool RunsEmulated();
+
 // The Windows that Wine reports to the exe under test ("win98", "nt40", ...;
 // null: Wine's own default).
 void ReportWindows(const char *version);

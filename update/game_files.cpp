@@ -23,7 +23,7 @@ struct HeldFolders {
     int count;
 };
 
-enum FileOperation { RENAME, REPLACE, REMOVE };
+enum FileOperation { RENAME, REPLACE, REMOVE, OPEN_TO_REPLACE };
 
 /* Windows 95, 98 and ME: no MoveFileEx, no reparse points, no folders
    opened as files. Decided by what Windows says it is, not by a call that
@@ -203,8 +203,21 @@ static BOOL TryOperation(FileOperation operation, const char *from, const char *
         return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     case REMOVE:
         return DeleteFileA(from);
+    case OPEN_TO_REPLACE:
+        break;
     }
-    return FALSE;
+    /* Whether the file could give way now: on NT, opened for deleting
+       while others may go on using it, which fails when another program
+       holds it so that it cannot be replaced; 9x, which cannot delete an
+       open file, has to open it alone. */
+    bool win9x = IsWindows9x();
+    HANDLE file = CreateFileA(from, win9x ? GENERIC_READ : DELETE,
+                              win9x ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    CloseHandle(file);
+    return TRUE;
 }
 
 /*
@@ -229,18 +242,28 @@ static bool WaitingOutLocks(FileOperation operation, const char *from, const cha
 }
 
 /*
- * The new name lies in the same folder as the old, so checking and holding
- * the old path covers every folder on the way to both; the new name itself
- * must not exist, or the rename fails on its own.
+ * Each name is checked, so that a right name that is a link is not taken
+ * for the fix in place; a checked name that Windows cannot find is gone.
+ * The rename fails on its own when the right name comes to exist
+ * meanwhile.
  */
-bool RenameInGameFolder(const char *from, const char *to)
+bool GiveRightName(const char *wrong, const char *right)
 {
-    HeldFolders held;
-    if (!HoldPathFreeOfLinks(from, &held))
+    HeldFolders held, heldRight;
+    if (!HoldPathFreeOfLinks(wrong, &held))
         return false;
-    bool renamed = WaitingOutLocks(RENAME, from, to);
+    bool named = false;
+    if (HoldPathFreeOfLinks(right, &heldRight)) {
+        bool rightStands = GetFileAttributesA(right) != INVALID_FILE_ATTRIBUTES;
+        if (GetFileAttributesA(wrong) == INVALID_FILE_ATTRIBUTES)
+            named = rightStands;
+        else
+            named = !rightStands && WaitingOutLocks(RENAME, wrong, right);
+    }
+    /* A hold that failed holds nothing. */
+    ReleaseFolders(&heldRight);
     ReleaseFolders(&held);
-    return renamed;
+    return named;
 }
 
 /*
@@ -287,32 +310,60 @@ static bool PutInPlace(const char *replacement, const char *path)
     return false;
 }
 
-/*
- * Replaces a whole file so that the game's file is either left as it was
- * or holds every byte of the new text: the bytes go to a new file beside
- * it first, which takes its place only when written and on the disk. A
- * read-only file, a missing folder, a full disk or a name taken by another
- * file makes it fail at once; a game file that another program holds is
- * waited for a moment.
- */
-bool WriteWholeFile(const char *path, const char *data, size_t length)
+/* The replacement's name beside path, which is shorter than PATH_BUFFER
+   (as every path HoldPathFreeOfLinks accepts). Not inlined into its three
+   callers, which keeps the exe under 32 KiB. */
+static __attribute__((noinline)) void ReplacementName(const char *path, char *replacement)
 {
-    char replacement[PATH_BUFFER + sizeof REPLACEMENT_SUFFIX];
-    if (strlen(path) >= PATH_BUFFER)
-        return false;
     strcpy(replacement, path);
     strcat(replacement, REPLACEMENT_SUFFIX);
+}
 
+/*
+ * The replacement is written first, so that a run cut short shows it
+ * whole beside the file; the file is then found able to give way, or the
+ * replacement is removed again. A read-only file, a missing folder, a
+ * full disk or a replacement's name taken by another file makes it fail
+ * at once; a file that another program holds is waited for a moment.
+ */
+bool PrepareReplacement(const char *path, const char *data, size_t length)
+{
+    char replacement[PATH_BUFFER + sizeof REPLACEMENT_SUFFIX];
     HeldFolders held;
     if (!HoldPathFreeOfLinks(path, &held))
         return false;
-    bool replaced = false;
+    ReplacementName(path, replacement);
+    bool prepared = false;
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0)
-        replaced = WriteNewFile(replacement, data, length) && PutInPlace(replacement, path);
+    bool missing = attributes == INVALID_FILE_ATTRIBUTES;
+    if ((missing || (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0) &&
+        WriteNewFile(replacement, data, length)) {
+        prepared = missing || WaitingOutLocks(OPEN_TO_REPLACE, path, NULL);
+        if (!prepared)
+            DeleteFileA(replacement);
+    }
     ReleaseFolders(&held);
-    return replaced;
+    return prepared;
+}
+
+/* The file and its replacement are each checked again: the replacement
+   has stood in the game folder since it was written. */
+bool PutReplacementInPlace(const char *path)
+{
+    char replacement[PATH_BUFFER + sizeof REPLACEMENT_SUFFIX];
+    HeldFolders held, heldReplacement;
+    if (!HoldPathFreeOfLinks(path, &held))
+        return false;
+    ReplacementName(path, replacement);
+    bool placed = HoldPathFreeOfLinks(replacement, &heldReplacement) && PutInPlace(replacement, path);
+    ReleaseFolders(&heldReplacement);
+    ReleaseFolders(&held);
+    return placed;
+}
+
+bool WriteWholeFile(const char *path, const char *data, size_t length)
+{
+    return PrepareReplacement(path, data, length) && PutReplacementInPlace(path);
 }
 
 enum LeftoverKind { NOT_OURS, PART_OF_TEXT, WHOLE_TEXT };
@@ -332,13 +383,11 @@ static LeftoverKind ReadLeftover(HANDLE file, const char *data, size_t length)
 void SettleLeftoverReplacement(const char *path, const char *data, size_t length)
 {
     char leftover[PATH_BUFFER + sizeof REPLACEMENT_SUFFIX];
-    if (strlen(path) >= PATH_BUFFER)
-        return;
-    strcpy(leftover, path);
-    strcat(leftover, REPLACEMENT_SUFFIX);
-
     HeldFolders held;
     HANDLE file;
+    if (strlen(path) >= PATH_BUFFER)
+        return;
+    ReplacementName(path, leftover);
     if (!HoldPathFreeOfLinks(leftover, &held, GENERIC_READ, &file))
         return;
     LeftoverKind kind = NOT_OURS;

@@ -26,13 +26,25 @@
 /* Name a replacement has beside the file it is to replace, until it does. */
 #define REPLACEMENT_SUFFIX ".tmp"
 
-/* Gives a file or folder a new name in the same folder; false when it
-   cannot, or when the path goes through a link. */
-bool RenameInGameFolder(const char *from, const char *to);
+/* Gives a file or folder its right name in the same folder, or finds it
+   has it already: true when the right name stands and the wrong one is
+   gone. False when both or neither stand, or a path goes through a link. */
+bool GiveRightName(const char *wrong, const char *right);
 
 /* Replaces the file at path with the given bytes; true only when it holds
    all of them. On failure the file is as it was. */
 bool WriteWholeFile(const char *path, const char *data, size_t length);
+
+/* WriteWholeFile in two halves, for a file that is to change only after
+   others: the bytes written to the file's replacement beside it, and the
+   file found able to give way now (a file held by another program is
+   waited for a moment); false, with no replacement left, otherwise. */
+bool PrepareReplacement(const char *path, const char *data, size_t length);
+
+/* Then the replacement takes the file's name; false when it cannot, the
+   file then as it was, or on 9x gone with the whole replacement left for
+   SettleLeftoverReplacement. */
+bool PutReplacementInPlace(const char *path);
 
 /* After a run that was cut short: a replacement of path left beside it is
    put in its place when it holds the whole text and the file is gone, and

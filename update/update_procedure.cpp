@@ -24,8 +24,10 @@ bool IsInstallRunning(void)
 
 /*
  * Gives a misspelt unit art folder and the INI file inside it their right
- * names. The INI is renamed even when the folder rename failed, but the
- * step counts as done only when both succeeded.
+ * names. Either may have it already, from an earlier run that stopped or
+ * was cut short between the two. The INI is looked at even when the
+ * folder could not be renamed, but the step counts as done only when both
+ * stand under their right names.
  */
 static bool RenameUnitFolder(const char *wrongFolder, const char *rightFolder,
                              const char *wrongIni, const char *rightIni)
@@ -37,23 +39,22 @@ static bool RenameUnitFolder(const char *wrongFolder, const char *rightFolder,
     strcat(from, wrongFolder);
     strcpy(to, g_gameDir);
     strcat(to, rightFolder);
-    bool folderRenamed = RenameInGameFolder(from, to);
+    bool folderNamed = GiveRightName(from, to);
 
     strcpy(from, to);
     strcat(from, wrongIni);
     strcat(to, rightIni);
-    bool iniRenamed = RenameInGameFolder(from, to);
+    bool iniNamed = GiveRightName(from, to);
 
-    return folderRenamed && iniRenamed;
+    return folderNamed && iniNamed;
 }
 
-/* Replaces one unit INI file under the game folder with a corrected text. */
-static bool RewriteUnitIni(const char *suffix, const char *text, size_t length)
+/* A unit INI file's path under the game folder. */
+static const char *UnitIniPath(const char *suffix, char *path)
 {
-    char from[512];
-    strcpy(from, g_gameDir);
-    strcat(from, suffix);
-    return WriteWholeFile(from, text, length);
+    strcpy(path, g_gameDir);
+    strcat(path, suffix);
+    return path;
 }
 
 /*
@@ -69,16 +70,23 @@ void SettleLeftoverReplacements(void)
     static const size_t LENGTHS[] = { SETTLER_INI_LENGTH, WORKER_INI_LENGTH };
     char path[512];
 
-    for (int i = 0; i < 2; i++) {
-        strcpy(path, g_gameDir);
-        strcat(path, REWRITTEN[i]);
-        SettleLeftoverReplacement(path, TEXTS[i], LENGTHS[i]);
-    }
+    for (int i = 0; i < 2; i++)
+        SettleLeftoverReplacement(UnitIniPath(REWRITTEN[i], path), TEXTS[i], LENGTHS[i]);
 }
 
-/* Carries out one numbered update step; true when it succeeded. */
+/*
+ * Carries out one numbered update step; true when it succeeded.
+ *
+ * The settler file's length is the update's one record: the start-up
+ * checks call the game updated as soon as it changes. So the settler takes
+ * its new text last, once every other fix is on disk: step 3 writes its
+ * replacement and makes sure it can take the settler's place, and step 4
+ * puts it there after the worker file.
+ */
 static bool RunUpdateStep(int step)
 {
+    char path[512];
+
     switch (step) {
     case 1:
         return RenameUnitFolder("\\Art\\Units\\Przywódca Średiowiecze",
@@ -91,9 +99,10 @@ static bool RunUpdateStep(int step)
                                 "\\Armia Średiowiecze.ini",
                                 "\\Armia Średniowiecze.ini");
     case 3:
-        return RewriteUnitIni(SETTLER_INI_SUFFIX, SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
+        return PrepareReplacement(UnitIniPath(SETTLER_INI_SUFFIX, path), SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
     case 4:
-        return RewriteUnitIni(WORKER_INI_SUFFIX, WORKER_INI_TEXT, WORKER_INI_LENGTH);
+        return WriteWholeFile(UnitIniPath(WORKER_INI_SUFFIX, path), WORKER_INI_TEXT, WORKER_INI_LENGTH) &&
+               PutReplacementInPlace(UnitIniPath(SETTLER_INI_SUFFIX, path));
     }
     return false;
 }
@@ -101,7 +110,7 @@ static bool RunUpdateStep(int step)
 /*
  * The worker: runs the four steps in order, logging each, and stops at the
  * first that fails so that the player may try again. Nothing done by an
- * earlier step is undone.
+ * earlier step is undone; the next run finds it done.
  */
 DWORD WINAPI InstallThreadProc(LPVOID parameter)
 {
@@ -115,6 +124,10 @@ DWORD WINAPI InstallThreadProc(LPVOID parameter)
     for (int step = 1; step <= 4; step++) {
         AppendStatus(STEP_PREFIXES[step - 1]);
         if (!RunUpdateStep(step)) {
+            /* The settler's replacement goes, so that the next start opens
+               the window again; the game is left as that start would
+               leave it. */
+            SettleLeftoverReplacements();
             AppendStatus("błąd!");
             AppendStatus(NULL);
             /* The log is the main thread's again before the button lets
