@@ -16,7 +16,7 @@ rounds=${1:-30}
 if [ "${UPDATER_IN_VM:-}" != 1 ]; then
     "$root/tools/install-deps.sh"
     build_targets release bench_driver floor
-    continue_where_wine_runs $((3 + rounds)) "$@"
+    continue_where_wine_runs $((1 + rounds)) "$@"
 fi
 use_prefix bench
 trap end_session EXIT
@@ -36,6 +36,7 @@ peer=$out/peer.exe
 floor=$build/tools/floor.exe
 game='C:\Gry\Valtheria III'
 
+phase "the benchmark: $rounds rounds of three programs"
 figures=$(run measure "$game" "$rounds" updater="$updater" peer="$peer" floor="$floor")
 field() { echo "$figures" | sed -n "s/^$1 //p" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
 for k in updater peer floor; do

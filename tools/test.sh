@@ -27,7 +27,7 @@ readme_command() {
 }
 if [ "${UPDATER_IN_VM:-}" != 1 ]; then
     "$root/tools/install-deps.sh"
-    announce_road 25
+    announce_road 22
     phase "building"
     build_targets
     "$root/tools/check-release.sh"
@@ -36,7 +36,7 @@ if [ "${UPDATER_IN_VM:-}" != 1 ]; then
     # that is the road.
     readme_command env -u DISPLAY "$root/tools/demo.sh"
     readme_command "$root/tools/benchmark.sh" 1
-    continue_where_wine_runs 25 "$@"
+    continue_where_wine_runs 22 "$@"
 fi
 
 # Drive T: is a small file system with 1 KiB blocks, for the full-disk
@@ -61,14 +61,27 @@ rm -rf "$UPDATER_TEST_RESULTS"; mkdir -p "$UPDATER_TEST_RESULTS"
 
 cd "$build"
 status=0
-# On the emulated road, each group's start carries the minutes elapsed.
+# On the emulated road, each group's start carries the minutes elapsed,
+# and every three minutes a line says which groups are still running.
 if emulated_road; then
+    rm -rf "$build/test-running"
+    while sleep 180; do
+        phase "still running: $(ls "$build/test-running" 2>/dev/null | tr '\n' ' ')"
+    done &
+    ticker=$!
+    trap 'kill $ticker 2>/dev/null; mountpoint -q "$small" && umount "$small" || true' EXIT
     ctest -j2 --output-on-failure "$@" | while IFS= read -r line; do
         case $line in *"Start "*) phase "$line" ;; *) printf '%s\n' "$line" ;; esac
     done
     status=${PIPESTATUS[0]}
+    kill $ticker 2>/dev/null || true
 else
     ctest -j2 --output-on-failure "$@" || status=$?
 fi
-python3 "$root/tools/test-summary.py" "$UPDATER_TEST_RESULTS"
+summary=$(python3 "$root/tools/test-summary.py" "$UPDATER_TEST_RESULTS")
+echo "$summary"
+if [ "$status" != 0 ]; then
+    failed=$(cut -d: -f2 Testing/Temporary/LastTestsFailed.log 2>/dev/null | tr '\n' ' ')
+    echo "test.sh: tests failed ($summary); groups: ${failed:-see above}" >&2
+fi
 exit $status
