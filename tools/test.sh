@@ -69,7 +69,7 @@ if emulated_road; then
         phase "still running: $(ls "$build/test-running" 2>/dev/null | tr '\n' ' ')"
     done &
     ticker=$!
-    trap 'kill $ticker 2>/dev/null; mountpoint -q "$small" && umount "$small" || true' EXIT
+    trap 'kill $ticker 2>/dev/null || true; mountpoint -q "$small" && umount "$small" || true' EXIT
     ctest -j2 --output-on-failure "$@" | while IFS= read -r line; do
         case $line in *"Start "*) phase "$line" ;; *) printf '%s\n' "$line" ;; esac
     done
