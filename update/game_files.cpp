@@ -287,23 +287,29 @@ static bool WriteNewFile(const char *path, const char *data, size_t length)
 }
 
 /*
- * The written replacement takes the game file's name. Windows NT does it
- * in one call, and the game file is either the old one or the new one
- * throughout. Windows 9x cannot replace a file in one call: the game file
- * gives way first, then the replacement takes its name; a cut between the
- * two leaves the whole replacement alone, which the next start puts in
- * place (SettleLeftoverReplacement), so it is kept when the second call
- * fails too.
+ * The written replacement, open in this program, takes the game file's
+ * name. Windows NT does it in one call, and the game file is either the old
+ * one or the new one throughout. Windows 9x cannot replace a file in one
+ * call: the game file gives way first, then the replacement takes its
+ * name; a cut between the two leaves the whole replacement alone, which
+ * the next start puts in place (SettleLeftoverReplacement), so it is kept
+ * when the second call fails too. There the replacement stays open until
+ * the game file has given way, as 9x deletes no open file: it still
+ * stands then, whatever else removes files in the folder. NT moves no
+ * file that is open this way, so it is closed first.
  */
-static bool PutInPlace(const char *replacement, const char *path)
+static bool PutInPlace(const char *replacement, HANDLE replacementFile, const char *path)
 {
     if (IsWindows9x()) {
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !WaitingOutLocks(REMOVE, path, NULL)) {
+        bool gaveWay = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES || WaitingOutLocks(REMOVE, path, NULL);
+        CloseHandle(replacementFile);
+        if (!gaveWay) {
             DeleteFileA(replacement);
             return false;
         }
         return WaitingOutLocks(RENAME, replacement, path);
     }
+    CloseHandle(replacementFile);
     if (WaitingOutLocks(REPLACE, replacement, path))
         return true;
     DeleteFileA(replacement);
@@ -311,9 +317,8 @@ static bool PutInPlace(const char *replacement, const char *path)
 }
 
 /* The replacement's name beside path, which is shorter than PATH_BUFFER
-   (as every path HoldPathFreeOfLinks accepts). Not inlined into its three
-   callers, which keeps the exe under 32 KiB. */
-static __attribute__((noinline)) void ReplacementName(const char *path, char *replacement)
+   (as every path HoldPathFreeOfLinks accepts). */
+static void ReplacementName(const char *path, char *replacement)
 {
     strcpy(replacement, path);
     strcat(replacement, REPLACEMENT_SUFFIX);
@@ -346,26 +351,6 @@ bool PrepareReplacement(const char *path, const char *data, size_t length)
     return prepared;
 }
 
-/* The file and its replacement are each checked again: the replacement
-   has stood in the game folder since it was written. */
-bool PutReplacementInPlace(const char *path)
-{
-    char replacement[PATH_BUFFER + sizeof REPLACEMENT_SUFFIX];
-    HeldFolders held, heldReplacement;
-    if (!HoldPathFreeOfLinks(path, &held))
-        return false;
-    ReplacementName(path, replacement);
-    bool placed = HoldPathFreeOfLinks(replacement, &heldReplacement) && PutInPlace(replacement, path);
-    ReleaseFolders(&heldReplacement);
-    ReleaseFolders(&held);
-    return placed;
-}
-
-bool WriteWholeFile(const char *path, const char *data, size_t length)
-{
-    return PrepareReplacement(path, data, length) && PutReplacementInPlace(path);
-}
-
 enum LeftoverKind { NOT_OURS, PART_OF_TEXT, WHOLE_TEXT };
 
 /* What a file left under a replacement's name holds: what a cut run of this
@@ -378,6 +363,37 @@ static LeftoverKind ReadLeftover(HANDLE file, const char *data, size_t length)
         memcmp(bytes, data, read) != 0)
         return NOT_OURS;
     return read == length ? WHOLE_TEXT : PART_OF_TEXT;
+}
+
+/*
+ * The file and its replacement are each checked again, and the
+ * replacement read: it has stood in the game folder since it was written,
+ * where another program may have removed or changed it. The game file
+ * gives way only to the whole text.
+ */
+bool PutReplacementInPlace(const char *path, const char *data, size_t length)
+{
+    char replacement[PATH_BUFFER + sizeof REPLACEMENT_SUFFIX];
+    HeldFolders held, heldReplacement;
+    HANDLE file;
+    if (!HoldPathFreeOfLinks(path, &held))
+        return false;
+    ReplacementName(path, replacement);
+    bool placed = false;
+    if (HoldPathFreeOfLinks(replacement, &heldReplacement, GENERIC_READ, &file) && file != INVALID_HANDLE_VALUE) {
+        if (ReadLeftover(file, data, length) == WHOLE_TEXT)
+            placed = PutInPlace(replacement, file, path);
+        else
+            CloseHandle(file);
+    }
+    ReleaseFolders(&heldReplacement);
+    ReleaseFolders(&held);
+    return placed;
+}
+
+bool WriteWholeFile(const char *path, const char *data, size_t length)
+{
+    return PrepareReplacement(path, data, length) && PutReplacementInPlace(path, data, length);
 }
 
 void SettleLeftoverReplacement(const char *path, const char *data, size_t length)

@@ -41,10 +41,10 @@ bool WriteWholeFile(const char *path, const char *data, size_t length);
    waited for a moment); false, with no replacement left, otherwise. */
 bool PrepareReplacement(const char *path, const char *data, size_t length);
 
-/* Then the replacement takes the file's name; false when it cannot, the
-   file then as it was, or on 9x gone with the whole replacement left for
-   SettleLeftoverReplacement. */
-bool PutReplacementInPlace(const char *path);
+/* Then the replacement takes the file's name, if it still holds the
+   same bytes; false when it cannot, the file then as it was, or on 9x gone
+   with the whole replacement left for SettleLeftoverReplacement. */
+bool PutReplacementInPlace(const char *path, const char *data, size_t length);
 
 /* After a run that was cut short: a replacement of path left beside it is
    put in its place when it holds the whole text and the file is gone, and

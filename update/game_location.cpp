@@ -102,7 +102,7 @@ int RunStartupChecks(void)
         return -1;
     }
 
-    SettleLeftoverReplacements();
+    SettleLeftoversUnlessAnotherCopyRuns();
     MessageBoxA(g_hDlg, DESCRIPTION_TEXT, "ValtheriaIII (PL) - uaktualnienie", MB_OK);
 
     char settlerPath[512];

@@ -4,6 +4,7 @@
 #include "update_procedure.h"
 #include "game_files.h"
 #include "game_location.h"
+#include "run_lock.h"
 #include "unit_ini_texts.h"
 #include "../installer/installer_dialog.h"
 #include "../installer/status_log.h"
@@ -11,6 +12,12 @@
 
 #define COMPLETED_TEXT "Uaktualnienie zostało zainstalowane poprawnie."
 #define WORKER_INI_SUFFIX "\\art\\units\\Robotnik Era Przemysłowa\\Robotnik Era Przemysłowa.ini"
+
+/* How long a run waits for another copy's run to end: well beyond the
+   slowest run, whose every wait for a held file (about two seconds each)
+   nearly runs out. A copy that holds on longer is not running its steps
+   any more (it hangs, or a debugger stopped it). */
+#define OTHER_RUN_WAIT_MS 60000
 
 /* Non-zero from the moment the install command claims the worker until
    the worker has made its last append to the log. */
@@ -61,9 +68,9 @@ static const char *UnitIniPath(const char *suffix, char *path)
  * A run cut short between writing a replacement and putting it in place
  * leaves the replacement behind: it is finished or removed before the game
  * is looked at, so that the game folder holds each file whole under its
- * own name.
+ * own name. Only ever done by the copy that holds the run lock.
  */
-void SettleLeftoverReplacements(void)
+static void SettleLeftoverReplacements(void)
 {
     static const char *const REWRITTEN[] = { SETTLER_INI_SUFFIX, WORKER_INI_SUFFIX };
     static const char *const TEXTS[] = { SETTLER_INI_TEXT, WORKER_INI_TEXT };
@@ -72,6 +79,33 @@ void SettleLeftoverReplacements(void)
 
     for (int i = 0; i < 2; i++)
         SettleLeftoverReplacement(UnitIniPath(REWRITTEN[i], path), TEXTS[i], LENGTHS[i]);
+}
+
+/*
+ * At start, leftovers are settled only when no other copy is running its
+ * steps: a replacement beside a game file may then be that run's, about
+ * to be put in place. The start does not wait for it; a later start
+ * settles what is still left.
+ */
+void SettleLeftoversUnlessAnotherCopyRuns(void)
+{
+    if (TakeRunLock(0) == RUN_LOCK_BUSY)
+        return;
+    SettleLeftoverReplacements();
+    ReleaseRunLock();
+}
+
+/*
+ * Waits until no other copy runs its steps, then holds the run lock. A
+ * copy killed or closed mid-run lets go without finishing: what it left is
+ * settled first, as the next start would.
+ */
+static bool TakeTurnToRun(void)
+{
+    RunLock lock = TakeRunLock(OTHER_RUN_WAIT_MS);
+    if (lock == RUN_LOCK_TAKEN_OVER)
+        SettleLeftoverReplacements();
+    return lock != RUN_LOCK_BUSY;
 }
 
 /*
@@ -102,7 +136,7 @@ static bool RunUpdateStep(int step)
         return PrepareReplacement(UnitIniPath(SETTLER_INI_SUFFIX, path), SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
     case 4:
         return WriteWholeFile(UnitIniPath(WORKER_INI_SUFFIX, path), WORKER_INI_TEXT, WORKER_INI_LENGTH) &&
-               PutReplacementInPlace(UnitIniPath(SETTLER_INI_SUFFIX, path));
+               PutReplacementInPlace(UnitIniPath(SETTLER_INI_SUFFIX, path), SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
     }
     return false;
 }
@@ -110,7 +144,9 @@ static bool RunUpdateStep(int step)
 /*
  * The worker: runs the four steps in order, logging each, and stops at the
  * first that fails so that the player may try again. Nothing done by an
- * earlier step is undone; the next run finds it done.
+ * earlier step is undone; the next run finds it done. Another copy's run
+ * goes first: this one waits for its turn with its first step shown, and
+ * then finds that run's work done.
  */
 DWORD WINAPI InstallThreadProc(LPVOID parameter)
 {
@@ -121,13 +157,19 @@ DWORD WINAPI InstallThreadProc(LPVOID parameter)
 
     EnableWindow(GetDlgItem(g_hDlg, IDC_INSTALL), FALSE);
 
+    bool ourTurn = false;
     for (int step = 1; step <= 4; step++) {
         AppendStatus(STEP_PREFIXES[step - 1]);
-        if (!RunUpdateStep(step)) {
+        if (step == 1)
+            ourTurn = TakeTurnToRun();
+        if (!ourTurn || !RunUpdateStep(step)) {
             /* The settler's replacement goes, so that the next start opens
                the window again; the game is left as that start would
-               leave it. */
-            SettleLeftoverReplacements();
+               leave it. A run that never had its turn touches nothing. */
+            if (ourTurn) {
+                SettleLeftoverReplacements();
+                ReleaseRunLock();
+            }
             AppendStatus("błąd!");
             AppendStatus(NULL);
             /* The log is the main thread's again before the button lets
@@ -139,6 +181,9 @@ DWORD WINAPI InstallThreadProc(LPVOID parameter)
         AppendStatus("OK");
         AppendStatus(NULL);
     }
+    /* Before the box, which waits for the player while another copy may
+       be waiting for its turn. */
+    ReleaseRunLock();
 
     AppendStatus(NULL);
     AppendStatus(COMPLETED_TEXT);

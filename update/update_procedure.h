@@ -6,6 +6,6 @@
 void OnInstallCommand(void);
 DWORD WINAPI InstallThreadProc(LPVOID parameter);
 bool IsInstallRunning(void);
-void SettleLeftoverReplacements(void);
+void SettleLeftoversUnlessAnotherCopyRuns(void);
 
 #endif
