@@ -183,14 +183,6 @@ int Failures()
     return testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
 }
 
-LONGLONG Microseconds()
-{
-    LARGE_INTEGER frequency, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000000 / frequency.QuadPart;
-}
-
 // After each: no game file was lost or torn at any look, every copy that
 // ran (but one killed) ended with the completion box, and the next start
 // calls the game updated, byte for byte, with nothing left beside its files.

@@ -284,65 +284,6 @@ TEST_F(Updater, AStoppedUpdateFinishesOnceItsCauseIsRemoved)
         }
 }
 
-// Another program holds a game file open as a game or a scanner opens it
-// (others may read and write it, not rename or replace it) from before the
-// press, and lets it go ms after the step that needs it has begun. A
-// missing folder is not waited for: it fails within the two seconds a held
-// file is waited for, counted from the press.
-enum LockEnd { RELEASED, FAILS };
-struct LockCase {
-    const char *name, *heldDir, *heldFile, *step;
-    LockEnd end;
-    DWORD ms;
-    const char *log;
-    int leader, army, rewritten;
-} const LOCK_CASES[] = {
-    { "settler INI for a moment", SETTLER_INI, "", "Krok 3... ", RELEASED, 600, FULL_RUN_LOG, 2, 2, 2 },
-    { "worker INI for a moment", WORKER_INI, "", "Krok 4... ", RELEASED, 600, FULL_RUN_LOG, 2, 2, 2 },
-    { "leader INI for a moment", LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", RELEASED, 600, FULL_RUN_LOG, 2, 2,
-      2 },
-    { "nothing, the leader folder missing", NULL, NULL, "", FAILS, 2000, STEP_ONE_FAILED, -1, 0, 0 },
-};
-
-TEST_F(Updater, AFileHeldByAnotherProgramIsWaitedForAboutTwoSeconds)
-{
-    for (const LockCase &c : LOCK_CASES) {
-        SCOPED_TRACE(c.name);
-        UseGame(GAME_DIR);
-        if (!c.heldDir)
-            RemoveTree(game.dir + LEADER_DIR_WRONG);
-        HWND dialog = OpenInstaller();
-        ASSERT_TRUE(dialog);
-        HANDLE held = NULL;
-        if (c.heldDir)
-            held = CreateFileA((game.dir + c.heldDir + c.heldFile).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        PressButton(dialog, IDC_INSTALL);
-        std::string log = Welcome(game.dir) + c.log;
-        auto reads = [&](const std::string &end) {
-            std::string text = LogText(dialog);
-            return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-        };
-        if (c.heldDir)
-            ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return reads(c.step); })) << LogText(dialog);
-        if (c.end == RELEASED) {
-            EXPECT_FALSE(WaitUntil(c.ms, [&] { return !reads(c.step); })) << "while held: " << LogText(dialog);
-            CloseHandle(held);
-            held = NULL;
-            Answer(DONE_CAPTION, DONE_TEXT);
-        } else {
-            EXPECT_TRUE(WaitUntil(c.ms, [&] { return reads(log) && IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)); }))
-                << LogText(dialog);
-        }
-        EXPECT_EQ(LogText(dialog), log);
-        ExpectState(c.leader, c.army, c.rewritten);
-        if (held)
-            CloseHandle(held);
-        EXPECT_EQ(CloseByCloseBox(dialog), 0u);
-    }
-}
-
 // A DLL saved beside the exe under a system DLL's name, as in a Downloads
 // folder, with Wine told to prefer such a copy as Windows does: the typical
 // road goes as ever and the DLL is never loaded. Wine takes the override for

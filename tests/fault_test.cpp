@@ -4,14 +4,6 @@
 
 namespace {
 
-LONGLONG Microseconds()
-{
-    LARGE_INTEGER frequency, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000000 / frequency.QuadPart;
-}
-
 // Where a cut landed, read off the disk before the next start: before the
 // first step, inside step 1 or 2 (the folder renamed, its INI not), inside
 // step 3 (the settler's replacement beside it), inside step 4 (the
@@ -197,7 +189,6 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
 // (no leader folder), each run gives the button back at once, so one
 // window races many times: whatever wins, the log must hold whole runs one
 // after another, never two workers at once. The log holds 200 such runs.
-// On a game that can be updated, the presses end in the one update.
 TEST_F(Faults, PressesArrivingTogetherAlwaysRunOneWorker)
 {
     RemoveTree(game.dir + LEADER_DIR_WRONG);
@@ -224,20 +215,6 @@ TEST_F(Faults, PressesArrivingTogetherAlwaysRunOneWorker)
     }
     EXPECT_FALSE(WaitUntil(300, [&] { return wholeRuns() < runs; })) << LogText(dialog);
     EXPECT_EQ(CloseByCloseBox(dialog), 0u);
-
-    for (int run = 0; run < 3 && !HasFailure(); run++) {
-        SCOPED_TRACE(run);
-        UseGame(GAME_DIR);
-        dialog = OpenInstaller();
-        ASSERT_TRUE(dialog);
-        for (int i = 0; i < 2 + run % 2; i++)
-            PressButton(dialog, IDC_INSTALL);
-        Answer(DONE_CAPTION, DONE_TEXT);
-        EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
-        ExpectSteps(4);
-        PressButton(dialog, IDC_CANCEL);
-        ASSERT_TRUE(WaitForExit(process, WAIT_MS));
-    }
 }
 
 TEST_F(Faults, ARunChangesOnlyTheFourNamesAndTwoFilesOfTheGame)

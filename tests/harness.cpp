@@ -68,6 +68,14 @@ std::set<std::string> Changes(std::map<std::string, std::string> &before, std::m
     return changed;
 }
 
+LONGLONG Microseconds()
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return now.QuadPart * 1000000 / frequency.QuadPart;
+}
+
 bool RunsEmulated()
 {
     return GetEnvironmentVariableA("UPDATER_IN_VM", NULL, 0) != 0;

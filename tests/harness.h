@@ -34,6 +34,9 @@ void RemoveLink(const std::string &link);
 void Snapshot(const std::string &dir, std::map<std::string, std::string> &out, bool bytes);
 std::set<std::string> Changes(std::map<std::string, std::string> &before, std::map<std::string, std::string> &after);
 
+// A steady clock, for gaps of a few ms.
+LONGLONG Microseconds();
+
 // True in the emulated PC of tools/vm-run, where everything is many times
 // slower.
 bool RunsEmulated();
