@@ -147,10 +147,13 @@ public:
             CloseMessageBox(box);
         EXPECT_EQ(LogText(dialog), log);
     }
-    // The log shows this and nothing more for a while.
-    void ExpectLogStays(HWND dialog, const std::string &log, DWORD ms)
+    // The second copy's run shows its first step, waiting for its turn,
+    // and nothing more for ms.
+    void ExpectSecondWaiting(HWND dialog, const std::string &log, DWORD ms)
     {
-        EXPECT_FALSE(WaitUntil(ms, [&] { return LogText(dialog) != log; })) << LogText(dialog);
+        std::string waiting = log + "\r\nKrok 1... ";
+        EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == waiting; })) << LogText(dialog);
+        EXPECT_FALSE(WaitUntil(ms, [&] { return LogText(dialog) != waiting; })) << LogText(dialog);
     }
 };
 
@@ -225,8 +228,7 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
             case KILLED_WHILE_WAITING:
                 HoldFirstRunInStepFour(first);
                 PressButton(other, IDC_INSTALL);
-                EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(other) == otherLog + "\r\nKrok 1... "; }));
-                ExpectLogStays(other, otherLog + "\r\nKrok 1... ", 300);
+                ExpectSecondWaiting(other, otherLog, 300);
                 EXPECT_TRUE(ReplacementsStand());
                 TerminateProcess(process.hProcess, 9);
                 EXPECT_TRUE(WaitForExit(process, WAIT_MS));
@@ -238,10 +240,9 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
                 PressButton(other, IDC_INSTALL);
                 // Well past the slowest run, then its first step fails and
                 // leaves the other's replacements alone.
-                EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(other) == otherLog + "\r\nKrok 1... "; }));
-                ExpectLogStays(other, otherLog + "\r\nKrok 1... ", 20000);
+                ExpectSecondWaiting(other, otherLog, 20000);
                 otherLog += STEP_ONE_FAILED;
-                EXPECT_TRUE(WaitUntil(60000, [&] {
+                EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
                     return LogText(other) == otherLog && IsWindowEnabled(GetDlgItem(other, IDC_INSTALL));
                 })) << LogText(other);
                 EXPECT_TRUE(ReplacementsStand());
@@ -278,6 +279,7 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
             HWND verdict = NULL;
             EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return (verdict = FindDialog(process.dwProcessId, NULL)) != NULL; }));
             EXPECT_EQ(WindowText(verdict), CHECKS_CAPTION) << "not called updated";
+            EXPECT_EQ(MessageBoxText(verdict), ALREADY_TEXT);
             EndProcess(process);
             ExpectSteps(4);
             printf("%s, %s: %s\n", version ? version : "NT", c.name, Failures() > failuresBefore ? "FAILED" : "passed");

@@ -56,18 +56,21 @@ TEST_F(Updater, StartUpShowsItsBoxesInOrderAndOpensOnlyOnTheGameAsInstalled)
 
 // Every Windows the exe declares, as Wine reports it to the exe: the road
 // of Windows 95/98/ME (no MoveFileEx; a replacement in two calls) and that
-// of Windows NT.
+// of Windows NT. In the emulated PC, where each start takes seconds, ME and
+// 2000 are left out: they take the roads of 98 and of NT 4.0 and XP.
 struct WindowsCase {
     const char *version;
-    bool win9x;
+    bool win9x, emulated;
 } const WINDOWS_CASES[] = {
-    { "win98", true }, { "winme", true }, { "nt40", false }, { "win2k", false },
-    { "winxp", false }, { "win7", false }, { "win10", false },
+    { "win98", true, true }, { "winme", true, false }, { "nt40", false, true }, { "win2k", false, false },
+    { "winxp", false, true }, { "win7", false, true }, { "win10", false, true },
 };
 
 TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnceOnEveryWindows)
 {
     for (const WindowsCase &c : WINDOWS_CASES) {
+        if (RunsEmulated() && !c.emulated)
+            continue;
         SCOPED_TRACE(c.version);
         ReportWindows(c.version);
         UseGame(GAME_DIR);

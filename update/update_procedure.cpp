@@ -13,11 +13,11 @@
 #define COMPLETED_TEXT "Uaktualnienie zostało zainstalowane poprawnie."
 #define WORKER_INI_SUFFIX "\\art\\units\\Robotnik Era Przemysłowa\\Robotnik Era Przemysłowa.ini"
 
-/* How long a run waits for another copy's run to end: well beyond the
-   slowest run, whose every wait for a held file (about two seconds each)
-   nearly runs out. A copy that holds on longer is not running its steps
-   any more (it hangs, or a debugger stopped it). */
-#define OTHER_RUN_WAIT_MS 60000
+/* How long a run waits for another copy's run to end: well beyond a slow
+   run, even one that waits out a held file (about two seconds each) at
+   several of its steps. A copy that holds on longer is not running its
+   steps any more (it hangs, or a debugger stopped it). */
+#define OTHER_RUN_WAIT_MS 30000
 
 /* Non-zero from the moment the install command claims the worker until
    the worker has made its last append to the log. */
