@@ -166,19 +166,24 @@ enum Overlap {
     NEVER_LETS_GO,        // the first held past the second's wait, then let go
     REPLACEMENT_REMOVED,  // one copy: another program removes the settler's replacement
 };
+// Where a row runs. In the emulated PC, where each start takes seconds, the
+// 9x road keeps the rows where it differs from NT's (its game file gives
+// way before the replacement takes the name), and a few ms apart is at
+// once, so only the presses at once are made.
+enum Roads { BOTH_ROADS, NT_ROAD, BOTH_ROADS_NATIVELY };
 struct OverlapCase {
     const char *name;
     Overlap overlap;
     int gapMs;
-    bool both9xAndNt;
+    Roads roads;
 } const OVERLAP_CASES[] = {
-    { "pressed in both at once", PRESSED, 0, true },
-    { "pressed 3 ms apart", PRESSED, 3, true },
-    { "pressed 20 ms apart", PRESSED, 20, true },
-    { "a second start while the first run is held in step 4", STARTED_WHILE_HELD, 0, true },
-    { "the first killed while the second waits", KILLED_WHILE_WAITING, 0, true },
-    { "the first holding on past the second's wait", NEVER_LETS_GO, 0, false },
-    { "the settler's replacement removed while the run is held in step 4", REPLACEMENT_REMOVED, 0, true },
+    { "pressed in both at once", PRESSED, 0, BOTH_ROADS },
+    { "pressed 3 ms apart", PRESSED, 3, BOTH_ROADS },
+    { "pressed 20 ms apart", PRESSED, 20, BOTH_ROADS },
+    { "a second start while the first run is held in step 4", STARTED_WHILE_HELD, 0, BOTH_ROADS_NATIVELY },
+    { "the first killed while the second waits", KILLED_WHILE_WAITING, 0, BOTH_ROADS_NATIVELY },
+    { "the first holding on past the second's wait", NEVER_LETS_GO, 0, NT_ROAD },
+    { "the settler's replacement removed while the run is held in step 4", REPLACEMENT_REMOVED, 0, BOTH_ROADS },
 };
 
 int Failures()
@@ -193,9 +198,8 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
 {
     for (const char *version : { (const char *)NULL, "win98" })
         for (const OverlapCase &c : OVERLAP_CASES) {
-            // In the emulated PC everything is many times slower: a few ms
-            // apart is at once there.
-            if ((version && !c.both9xAndNt) || (c.gapMs && RunsEmulated()))
+            bool nativeOnly = c.gapMs || (version && c.roads == BOTH_ROADS_NATIVELY);
+            if ((version && c.roads == NT_ROAD) || (nativeOnly && RunsEmulated()))
                 continue;
             SCOPED_TRACE(testing::Message() << (version ? version : "Windows NT") << ": " << c.name);
             int failuresBefore = Failures();
