@@ -147,6 +147,13 @@ public:
             CloseMessageBox(box);
         EXPECT_EQ(LogText(dialog), log);
     }
+    // A run ends at a failed step: its log as given, "Instaluj" enabled.
+    void ExpectStopped(HWND dialog, const std::string &log)
+    {
+        EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
+            return LogText(dialog) == log && IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL));
+        })) << LogText(dialog);
+    }
     // The second copy's run shows its first step, waiting for its turn,
     // and nothing more for ms.
     void ExpectSecondWaiting(HWND dialog, const std::string &log, DWORD ms)
@@ -246,9 +253,7 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
                 // leaves the other's replacements alone.
                 ExpectSecondWaiting(other, otherLog, 20000);
                 otherLog += STEP_ONE_FAILED;
-                EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
-                    return LogText(other) == otherLog && IsWindowEnabled(GetDlgItem(other, IDC_INSTALL));
-                })) << LogText(other);
+                ExpectStopped(other, otherLog);
                 EXPECT_TRUE(ReplacementsStand());
                 LetFirstRunGo();
                 ExpectCompleted(process, first, log + FULL_RUN_LOG);
@@ -259,9 +264,7 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
                 EXPECT_TRUE(DeleteFileA((game.dir + SETTLER_INI + TMP).c_str()));
                 LetFirstRunGo();
                 log += "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... błąd!\r\n";
-                EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
-                    return LogText(first) == log && IsWindowEnabled(GetDlgItem(first, IDC_INSTALL));
-                })) << LogText(first);
+                ExpectStopped(first, log);
                 EXPECT_EQ(File(SETTLER_INI), game.settlerIni);
                 PressButton(first, IDC_INSTALL);
                 ExpectCompleted(process, first, log + FULL_RUN_LOG);
