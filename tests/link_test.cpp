@@ -28,7 +28,9 @@ void MakeOutside()
 // open, and the log and the steps on disk (read through the links) the
 // run must end with.
 struct Link {
-    std::string at, target;  // no target: the outside file of the same name
+    // No target: the outside file of the same name. A target under the
+    // game ("\\..."): what stands at the link's place moves there first.
+    std::string at, target;
 };
 struct LinkCase {
     const char *name;
@@ -37,7 +39,8 @@ struct LinkCase {
     const char *log;
     int steps;
 } const LINK_CASES[] = {
-    { "a linked unit folder", { { SETTLER_DIR.c_str(), OUTSIDE_GAME + SETTLER_DIR } }, false,
+    // Where the link names a folder beside it, only its being a link tells.
+    { "a unit folder linked to one beside it", { { SETTLER_DIR.c_str(), "\\Art\\Units\\Osadnik kopia" } }, false,
       "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", 2 },
     { "a linked Art\\Units", { { "\\Art\\Units", OUTSIDE_GAME + "\\Art\\Units" } }, false, STEP_ONE_FAILED, 0 },
     { "a linked game folder", { { "", OUTSIDE_GAME } }, false, STEP_ONE_FAILED, 0 },
@@ -66,6 +69,8 @@ void Plant(const Link &link)
 {
     std::string path = LinkPath(link);
     std::string target = link.target.empty() ? OUTSIDE_GAME + link.at : link.target;
+    if (target[0] == '\\')
+        ASSERT_TRUE(MoveFileA(path.c_str(), (target = GAME_DIR + target).c_str()));
     RemoveTree(path);
     DeleteFileA(path.c_str());
     ASSERT_TRUE(PlantLink(path, target)) << path;

@@ -10,6 +10,7 @@
 #include "tools/driver/updater_driver.h"
 #include "update/game_files.h"
 #include "update/game_location.h"
+#include "update/path_guard.h"
 #include "update/unit_ini_texts.h"
 #include "update/update_procedure.h"
 
@@ -135,6 +136,35 @@ TEST(WholeFile, EitherHoldsEveryNewByteOrIsLeftAsItWas)
     EXPECT_EQ(ProbeFileLength("C:\\windows\\win.ini"), (long)Read("C:\\windows\\win.ini").size());
     EXPECT_EQ(ProbeFileLength("C:\\brak.ini"), 0);
     EXPECT_EQ(ProbeFileLength("C:\\windows"), 0);
+}
+
+// Which files and folders a path may not go through, by their listing:
+// the reparse points that name another place, as Windows documents their
+// tags, and one whose tag the listing did not give (Wine gives none).
+// Cloud placeholders, compressed and other storage files are no links.
+struct ListingCase {
+    const char *name;
+    DWORD attributes, tag;
+    bool link;
+} const LISTING_CASES[] = {
+    { "mount point or junction", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0xA0000003, true },
+    { "symbolic link", FILE_ATTRIBUTE_REPARSE_POINT, 0xA000000C, true },
+    { "Linux subsystem's link", FILE_ATTRIBUTE_REPARSE_POINT, 0xA000001D, true },
+    { "tag unreadable", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0, true },
+    { "cloud files", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0x9000001A, false },
+    { "OneDrive folder (cloud files 7)", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0x9000701A, false },
+    { "cloud files F", FILE_ATTRIBUTE_REPARSE_POINT, 0x9000F01A, false },
+    { "compressed (WOF)", FILE_ATTRIBUTE_REPARSE_POINT, 0x80000017, false },
+    { "deduplicated", FILE_ATTRIBUTE_REPARSE_POINT, 0x80000013, false },
+    { "storage-managed (HSM)", FILE_ATTRIBUTE_REPARSE_POINT, 0xC0000004, false },
+    { "storage-managed (HSM2)", FILE_ATTRIBUTE_REPARSE_POINT, 0x80000006, false },
+    { "no reparse point, a stray tag field", FILE_ATTRIBUTE_DIRECTORY, 0xA0000003, false },
+};
+
+TEST(Listing, OnlyAReparsePointNamingAnotherPlaceOrWithoutATagIsALink)
+{
+    for (const ListingCase &c : LISTING_CASES)
+        EXPECT_EQ(ListedAsLink(c.attributes, c.tag), c.link) << c.name;
 }
 
 // What the next start makes of a replacement left beside a game file by a

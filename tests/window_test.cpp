@@ -20,7 +20,7 @@ struct ImportGroup {
 } const IMPORTS[] = {
     { "ADVAPI32.DLL", "95", "NT 3.1", "RegCloseKey RegOpenKeyExA RegQueryValueExA" },
     { "KERNEL32.DLL", "95", "NT 3.1",
-      "CloseHandle CompareStringA CreateFileA CreateMutexA CreateThread DeleteCriticalSection DeleteFileA "
+      "CloseHandle CompareStringA CreateFileA CreateMutexA CreateThread DeleteCriticalSection DeleteFileA FindClose FindFirstFileA "
       "EnterCriticalSection FlushFileBuffers FreeLibrary GetFileAttributesA GetLastError GetModuleHandleA GetProcAddress "
       "GetStartupInfoA GetSystemDirectoryA GetTickCount GetVersion InitializeCriticalSection LeaveCriticalSection "
       "LoadLibraryA MoveFileA ReadFile ReleaseMutex ResumeThread SetUnhandledExceptionFilter Sleep TlsGetValue "
@@ -35,7 +35,7 @@ struct ImportGroup {
     { "MSVCRT.DLL", "98", "NT 4.0",
       "__getmainargs __initenv __p__acmdln __p__commode __p__fmode __set_app_type __setusermatherr _amsg_exit _cexit "
       "_initterm _iob _onexit abort calloc exit fclose fopen fprintf free fseek ftell fwrite malloc memcmp memcpy signal "
-      "strcat strcpy strlen strncmp strrchr vfprintf" },
+      "strcat strcpy strlen strncmp strpbrk strrchr vfprintf" },
 };
 
 TEST(ExeImage, IsA32BitGuiProgramForWindows4UnderThirtySixKiBImportingOnlyWhatWindows98AndNt4Have)

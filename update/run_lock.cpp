@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "run_lock.h"
+#include "windows_version.h"
 
 #define RUN_LOCK_NAME "ValtheriaIII-PL-Update1"
 
@@ -16,9 +17,7 @@ static HANDLE g_runLock = NULL;
  */
 static const char *RunLockName(void)
 {
-    DWORD version = GetVersion();
-    bool sessions = (version & 0x80000000) == 0 && LOBYTE(LOWORD(version)) >= 5;
-    return sessions ? "Global\\" RUN_LOCK_NAME : RUN_LOCK_NAME;
+    return HasSessions() ? "Global\\" RUN_LOCK_NAME : RUN_LOCK_NAME;
 }
 
 /*

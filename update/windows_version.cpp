@@ -1,0 +1,13 @@
+#include <windows.h>
+
+#include "windows_version.h"
+
+bool IsWindows9x(void)
+{
+    return (GetVersion() & 0x80000000) != 0;
+}
+
+bool HasSessions(void)
+{
+    return !IsWindows9x() && LOBYTE(LOWORD(GetVersion())) >= 5;
+}
