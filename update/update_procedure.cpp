@@ -1,3 +1,24 @@
+/*
+ * The update's four steps, and how a run survives what players do to it.
+ *
+ * The game records only one thing: the settler INI's length. The start
+ * calls the game updated once that file has changed, so it changes last,
+ * after every other fix is on disk. Each step also finds its own work
+ * done (a folder already renamed, a text already written), so a run that
+ * failed or was cut short at any point is finished by the next one.
+ *
+ * A new text never overwrites a game file: it is written whole beside it
+ * (a ".tmp" file, game_files.cpp) and then takes its name, in one call on
+ * Windows NT and in two on 9x, where the game file is deleted first. What
+ * a cut leaves there is settled at the next start: put in place when the
+ * game file is already gone, removed otherwise.
+ *
+ * A second copy of the program (a player's second double click) would
+ * otherwise settle the first copy's ".tmp" files away under it, so one
+ * lock keeps runs apart on the PC (run_lock.cpp): a run waits for its
+ * turn, a start settles leftovers only when no run is going, and a run
+ * that takes over from a killed copy settles that copy's leftovers first.
+ */
 #include <windows.h>
 #include <string.h>
 
