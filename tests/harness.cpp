@@ -10,21 +10,25 @@ std::string Welcome(const std::string &dir)
            "Katalog, w którym zainstalowana jest gra: " + dir + "\r\n";
 }
 
-// The Unix path of a Windows path, and a Linux command run with such paths.
-static std::wstring Wide(const std::string &text, UINT codePage)
+std::string StoppedAt(int step)
 {
-    std::wstring wide(text.size() + 1, L'\0');
-    wide.resize(MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], (int)wide.size()) - 1);
-    return wide;
+    std::string log = "\r\n";
+    for (int done = 1; done < step; done++)
+        log += "Krok " + std::to_string(done) + "... OK\r\n";
+    return log + "Krok " + std::to_string(step) + "... błąd!\r\n";
 }
+
+// The Unix path of a Windows path, quoted for a Linux command line.
 static std::wstring UnixPath(const std::string &path)
 {
     typedef char *(CDECL * UnixFileName)(LPCWSTR);
     auto unixFileName = (UnixFileName)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    char *unix = unixFileName(Wide(path, CP_ACP).c_str());
-    std::wstring result = L"\"" + Wide(unix, CP_UTF8) + L"\"";
+    wchar_t wide[1024];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 1024);
+    char *unix = unixFileName(wide);
+    MultiByteToWideChar(CP_UTF8, 0, unix, -1, wide, 1024);
     HeapFree(GetProcessHeap(), 0, unix);
-    return result;
+    return L"\"" + std::wstring(wide) + L"\"";
 }
 
 bool PlantLink(const std::string &link, const std::string &target)
@@ -39,28 +43,29 @@ void RemoveLink(const std::string &link)
     EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); })) << link;
 }
 
-void Snapshot(const std::string &dir, std::map<std::string, std::string> &out, bool bytes)
+Entries Snapshot(const std::string &dir, bool bytes, Entries out)
 {
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
     for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found)) {
         std::string name = found.cFileName, path = dir + "\\" + name;
+        bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
         if (name == "." || name == "..")
             continue;
-        bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-        out[path] = folder ? "dir" : bytes ? Read(path) : testing::PrintToString(found.nFileSizeLow) + " " +
-                                       testing::PrintToString(found.ftLastWriteTime.dwLowDateTime);
+        out[path] = folder ? "dir" : bytes ? Read(path) : std::to_string(found.nFileSizeLow) + " " +
+                                       std::to_string(found.ftLastWriteTime.dwLowDateTime);
         if (folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            Snapshot(path, out, bytes);
+            out = Snapshot(path, bytes, out);
     }
     FindClose(h);
+    return out;
 }
 
-std::set<std::string> Changes(std::map<std::string, std::string> &before, std::map<std::string, std::string> &after)
+std::set<std::string> Changes(const Entries &before, const Entries &after)
 {
     std::set<std::string> changed;
     for (auto &b : before)
-        if (!after.count(b.first) || after[b.first] != b.second)
+        if (!after.count(b.first) || after.at(b.first) != b.second)
             changed.insert((after.count(b.first) ? "* " : "- ") + b.first);
     for (auto &a : after)
         if (!before.count(a.first))
@@ -68,12 +73,18 @@ std::set<std::string> Changes(std::map<std::string, std::string> &before, std::m
     return changed;
 }
 
-LONGLONG Microseconds()
+double Milliseconds()
 {
     LARGE_INTEGER frequency, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000000 / frequency.QuadPart;
+    return now.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+void Spin(double ms)
+{
+    for (double start = Milliseconds(); Milliseconds() - start < ms;) {
+    }
 }
 
 bool RunsEmulated()
@@ -119,10 +130,7 @@ void Updater::Answer(const char *caption, const char *text)
 {
     // A box can show for a moment before its caption is set.
     HWND box = NULL;
-    bool shown = WaitUntil(WAIT_MS, [&] {
-        box = FindDialog(process.dwProcessId, NULL, "");
-        return box && !WindowText(box).empty();
-    });
+    bool shown = WaitUntil(WAIT_MS, [&] { return (box = FindDialog(process.dwProcessId, NULL, "")) && !WindowText(box).empty(); });
     ASSERT_TRUE(shown) << "no message box; expected \"" << caption << "\"";
     ASSERT_EQ(WindowText(box), caption);
     EXPECT_EQ(MessageBoxText(box), text);
@@ -140,6 +148,14 @@ HWND Updater::OpenInstaller(const std::string &exe)
     return dialog;
 }
 
+void Updater::ExpectCalledUpdated()
+{
+    Start();
+    Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
+    Answer(CHECKS_CAPTION, ALREADY_TEXT);
+    ExpectEndWithoutWindow();
+}
+
 void Updater::ExpectEndWithoutWindow()
 {
     bool ended = WaitUntil(WAIT_MS, [&] {
@@ -147,6 +163,12 @@ void Updater::ExpectEndWithoutWindow()
         return WaitForExit(process, 0);
     });
     EXPECT_TRUE(ended) << "the program did not end";
+}
+
+void Updater::ExpectStopped(HWND dialog, const std::string &log)
+{
+    EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log && IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)); }))
+        << LogText(dialog);
 }
 
 // The close box does nothing while the window is disabled (its completion
@@ -167,45 +189,30 @@ DWORD Updater::CloseByCloseBox(HWND dialog)
     return exitCode;
 }
 
-int Updater::Place(int unit)
+std::string Updater::OnDisk()
 {
-    const char *dirWrong = unit ? ARMY_DIR_WRONG : LEADER_DIR_WRONG, *dirRight = unit ? ARMY_DIR_RIGHT : LEADER_DIR_RIGHT;
-    const char *iniWrong = unit ? ARMY_INI_WRONG : LEADER_INI_WRONG, *iniRight = unit ? ARMY_INI_RIGHT : LEADER_INI_RIGHT;
-    std::string places[] = { std::string(dirWrong) + iniWrong, std::string(dirRight) + iniWrong,
-                             std::string(dirRight) + iniRight };
-    int found = -1, count = 0;
-    for (int i = 0; i < 3; i++)
-        if (Exists(game.dir + places[i])) {
-            found = i;
-            count++;
-            EXPECT_EQ(File(places[i]), unit ? game.armyIni : game.leaderIni) << places[i];
-        }
-    return count == 1 ? found : -1;
+    std::string state;
+    for (int unit = 0; unit < 2; unit++) {
+        std::string dirWrong = unit ? ARMY_DIR_WRONG : LEADER_DIR_WRONG, dirRight = unit ? ARMY_DIR_RIGHT : LEADER_DIR_RIGHT;
+        std::string iniWrong = unit ? ARMY_INI_WRONG : LEADER_INI_WRONG, iniRight = unit ? ARMY_INI_RIGHT : LEADER_INI_RIGHT;
+        std::string places[] = { dirWrong + iniWrong, dirRight + iniWrong, dirRight + iniRight };
+        char place = 0;
+        for (int i = 0; i < 3; i++)
+            if (Exists(game.dir + places[i]))
+                place = place || File(places[i]) != (unit ? game.armyIni : game.leaderIni) ? '?' : '0' + i;
+        state += std::string(1, place ? place : '?') + " ";
+    }
+    auto text = [&](const char *suffix, const std::string &old, const std::string &now) {
+        std::string bytes = File(suffix);
+        return (bytes == old ? "old" : bytes == now ? "new" : "torn") + std::string(Exists(game.dir + suffix + TMP) ? "+tmp" : "");
+    };
+    return state + text(SETTLER_INI, game.settlerIni, SETTLER_NEW) + " " + text(WORKER_INI, game.workerIni, WORKER_NEW);
 }
 
-int Updater::StepsOnDisk()
+std::string Updater::Steps(int n)
 {
-    int leader = Place(0), army = Place(1);
-    EXPECT_NE(leader, -1);
-    EXPECT_NE(army, -1);
-    std::string settler = File(SETTLER_INI), worker = File(WORKER_INI);
-    EXPECT_TRUE(settler == game.settlerIni || settler == SETTLER_NEW) << "settler: " << settler.size() << " bytes";
-    EXPECT_TRUE(worker == game.workerIni || worker == WORKER_NEW) << "worker: " << worker.size() << " bytes";
-    int steps[] = { leader == 2, army == 2, settler == SETTLER_NEW, worker == WORKER_NEW };
-    int n = 0;
-    while (n < 4 && steps[n])
-        n++;
-    return n;
-}
-
-void Updater::ExpectState(int leader, int army, int rewritten)
-{
-    EXPECT_EQ(Place(0), leader);
-    EXPECT_EQ(Place(1), army);
-    EXPECT_EQ(File(SETTLER_INI), rewritten >= 1 ? SETTLER_NEW : game.settlerIni);
-    EXPECT_EQ(File(WORKER_INI), rewritten >= 2 ? WORKER_NEW : game.workerIni);
-    EXPECT_FALSE(Exists(game.dir + SETTLER_INI + ".tmp"));
-    EXPECT_FALSE(Exists(game.dir + WORKER_INI + ".tmp"));
+    const char *const STATES[] = { "0 0 old old", "2 0 old old", "2 2 old old", "2 2 old old", "2 2 new new" };
+    return STATES[n];
 }
 
 // The first argument that is not a GoogleTest flag names the exe under test

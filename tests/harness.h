@@ -20,8 +20,13 @@ static const char FULL_RUN_LOG[] = "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3..
 static const char STEP_ONE_FAILED[] = "\r\nKrok 1... błąd!\r\n";
 const std::string SETTLER_NEW(SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
 const std::string WORKER_NEW(WORKER_INI_TEXT, WORKER_INI_LENGTH);
+const std::string TMP = ".tmp";
+// How long the program waits out a file that another program holds.
+const LONGLONG LOCK_WAIT_MS = 2000;
 
 std::string Welcome(const std::string &dir);
+// The log of a run stopped at a step, the steps before it done.
+std::string StoppedAt(int step);
 
 // A Unix symbolic link made from the Linux side, as another user's
 // junction is on Windows; both wait until Wine sees the change.
@@ -31,11 +36,14 @@ void RemoveLink(const std::string &link);
 // Every entry under a folder, links not followed: "dir" for folders, and
 // for files their bytes, or else their size and time of writing. What
 // changed between two: "- " gone, "+ " new, "* " changed, and the path.
-void Snapshot(const std::string &dir, std::map<std::string, std::string> &out, bool bytes);
-std::set<std::string> Changes(std::map<std::string, std::string> &before, std::map<std::string, std::string> &after);
+typedef std::map<std::string, std::string> Entries;
+Entries Snapshot(const std::string &dir, bool bytes, Entries out = {});
+std::set<std::string> Changes(const Entries &before, const Entries &after);
 
-// A steady clock, for gaps of a few ms.
-LONGLONG Microseconds();
+// A steady clock, in ms with fractions.
+double Milliseconds();
+// Busy-waits for a few ms, which Sleep cannot time.
+void Spin(double ms);
 
 // True in the emulated PC of tools/vm-run, where everything is many times
 // slower.
@@ -58,24 +66,26 @@ public:
     void Answer(const char *caption, const char *text);
     // Starts the program on the game and returns its window, showing the welcome.
     HWND OpenInstaller(const std::string &exe = g_exe);
+    // Starts the program, which must call the game updated and end.
+    void ExpectCalledUpdated();
     // The program ends without ever showing its window.
     void ExpectEndWithoutWindow();
+    // A run ends at a failed step: its log as given, "Instaluj" enabled.
+    void ExpectStopped(HWND dialog, const std::string &log);
     // Ends the program by its close box, answering the completion box if
     // it stands in the way; the exit code when it ended, else a failure.
     DWORD CloseByCloseBox(HWND dialog);
     std::string File(const std::string &suffix) { return Read(game.dir + suffix); }
-    // Where a renamed unit's INI (0 leader, 1 army) stands, whole: 0 as
-    // installed, 1 in the renamed folder, 2 renamed too; -1 when not in
-    // exactly one of these places.
-    int Place(int unit);
-    // Checks every file the update touches is whole, old or new; returns
-    // how many steps' work is on disk, counted in order.
-    int StepsOnDisk();
-    // Each renamed INI stands in this place, this many INIs (settler, then
-    // worker) hold their new texts and no replacement file is left beside.
-    void ExpectState(int leader, int army, int rewritten);
-    // Exactly the work of the first n steps is on disk, nothing half done.
-    void ExpectSteps(int n) { ExpectState(n >= 1 ? 2 : 0, n >= 2 ? 2 : 0, n > 2 ? n - 2 : 0); }
+    // The update's work as the disk shows it: where each renamed INI
+    // (leader, army) stands whole, 0 as installed, 1 in its renamed folder,
+    // 2 renamed too, ? in none or more than one; then whether the settler
+    // and the worker file hold their "old" or "new" text (else "torn"),
+    // with "+tmp" where a replacement stands beside it.
+    std::string OnDisk();
+    // The disk after the first n steps, nothing half done: the settler, the
+    // update's record, takes its text last.
+    static std::string Steps(int n);
+    void ExpectSteps(int n) { EXPECT_EQ(OnDisk(), Steps(n)); }
 };
 
 #endif

@@ -1,7 +1,6 @@
 // The program's own functions against the real registry, file system and
 // edit box of the Wine prefix.
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string.h>
 
 #include "installer/installer_dialog.h"
@@ -203,72 +202,24 @@ TEST(LeftoverReplacement, IsFinishedWhenWholeRemovedWhenPartAndOtherwiseLeftAlon
     RemoveTree(dir);
 }
 
-// The corrected unit files against a description of their own: sections,
-// keys in order, the few values that are set, the Polish letters in CP1250,
-// CR LF after every line.
-std::string Section(const char *name, const char *keys, const char *values, const char *prefix,
-                    const char *otherwise)
+// The corrected unit files, byte for byte with the NUL after them: their
+// lengths, and FNV-1a hashes of the texts as the update was written to
+// correct them (sections and keys in the game's order, Polish letters in
+// CP1250, CR LF after every line).
+unsigned long long Fnv1a(const char *bytes, size_t length)
 {
-    std::string out = std::string("[") + name + "]\r\n", key, value;
-    std::istringstream in(keys);
-    while (in >> key) {
-        std::istringstream set(values);
-        std::string found = otherwise;
-        while (set >> value)
-            if (value.compare(0, key.size() + 1, key + "=") == 0)
-                found = prefix + value.substr(key.size() + 1);
-        out += key + "=" + found + "\r\n";
-    }
-    return out;
+    unsigned long long hash = 14695981039346656037ull;
+    for (size_t i = 0; i < length; i++)
+        hash = (hash ^ (unsigned char)bytes[i]) * 1099511628211ull;
+    return hash;
 }
-
-const char HEAD[] = "[Speed]\r\nNormal Speed=225\r\nFast Speed=225\r\n\r\n";
-const char TAIL[] = "[Version]\r\nVERSION=1\r\n[Palette]\r\nPALETTE=\r\n";
-const char SETTLER_KEYS[] =
-    "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEFEND DEATH DEAD FORTIFY FORTIFYHOLD FIDGET VICTORY "
-    "TURNLEFT TURNRIGHT BUILD ROAD MINE IRRIGATE FORTRESS CAPTURE STOP_AT_LAST_FRAME PauseROAD PauseMINE "
-    "PauseIRRIGATE JUNGLE FOREST PauseFOREST";
 
 TEST(UnitIniTexts, AreExactlyTheCorrectedSettlerAndWorkerFiles)
 {
-    const char *settlerArt = "..\\Osadnik Wsp\xF3\xB3" "czesno\x9C\xE6\\";
-    std::string settler = HEAD +
-        Section("Animations", SETTLER_KEYS,
-                "DEFAULT=SettlerModernDefault.flc RUN=SettlerModernRun.flc DEATH=SettlerModernDeath.flc "
-                "FIDGET=SettlerModernFidget.flc BUILD=SettlerModernBuild.flc CAPTURE=SettlerModernCaptured.flc",
-                settlerArt, "") +
-        Section("Timing", SETTLER_KEYS, "", "", "0.500000") +
-        Section("Sound Effects", SETTLER_KEYS, "RUN=SettlerRun.amb FIDGET=SettlerFidget.wav BUILD=SettlerBuild.wav",
-                settlerArt, "") + TAIL;
     EXPECT_EQ(SETTLER_INI_LENGTH, 1663);
-    EXPECT_EQ(std::string(SETTLER_INI_TEXT, SETTLER_INI_LENGTH + 1), settler + '\0');
-
-    const char *workerArt = "..\\Robotnik Wsp\xF3\xB3" "czesno\x9C\xE6\\";
-    std::string worker = HEAD +
-        Section("Animations",
-                "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEATH DEAD FORTIFY FIDGET VICTORY BUILD ROAD MINE "
-                "IRRIGATE FORTRESS CAPTURE JUNGLE FOREST PLANT STOP_AT_LAST_FRAME",
-                "DEFAULT=WorkerModernDefault.flc RUN=WorkerModernRun.flc DEATH=workerModernDeath.flc "
-                "ROAD=workerModernRoad.flc MINE=workerModernMine.flc IRRIGATE=workerModernIrrigate.flc "
-                "FORTRESS=workerModernFortress.flc CAPTURE=workerModernCaptured.flc JUNGLE=workerModernJungle.flc "
-                "FOREST=workerModernForest.flc PLANT=workerModernPlant.flc",
-                workerArt, "") + "\r\n" +
-        Section("Timing",
-                "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEFEND DEATH DEAD FORTIFY FORTIFYHOLD FIDGET "
-                "VICTORY TURNLEFT TURNRIGHT BUILD ROAD MINE IRRIGATE FORTRESS CAPTURE STOP_AT_LAST_FRAME "
-                "PauseROAD PauseMINE PauseIRRIGATE JUNGLE PauseJungle FOREST PauseFOREST PLANT",
-                "", "", "0.500000") + "\r\n" +
-        Section("Sound Effects",
-                "BLANK DEFAULT WALK RUN ATTACK1 ATTACK2 ATTACK3 DEFEND DEATH DEAD FORTIFY FORTIFYHOLD FIDGET "
-                "VICTORY TURNLEFT TURNRIGHT BUILD ROAD MINE IRRIGATE JUNGLE FOREST FORTRESS CAPTURE PLANT "
-                "STOP_AT_LAST_FRAME",
-                "RUN=WorkerModernRun.amb DEATH=WorkerModernDeath.wav ROAD=workerModernRoad.amb "
-                "MINE=workerModernMine.amb IRRIGATE=workerModernIrrigate.amb JUNGLE=WorkerModernJungle.amb "
-                "FOREST=WorkerModernForest.amb FORTRESS=WorkerModernFortress.amb CAPTURE=WorkerModernCapture.wav "
-                "PLANT=workerModernPlant.amb",
-                workerArt, "") + TAIL;
+    EXPECT_EQ(Fnv1a(SETTLER_INI_TEXT, SETTLER_INI_LENGTH + 1), 0xd5e5921fd6b9a74dull);
     EXPECT_EQ(WORKER_INI_LENGTH, 2161);
-    EXPECT_EQ(std::string(WORKER_INI_TEXT, WORKER_INI_LENGTH + 1), worker + '\0');
+    EXPECT_EQ(Fnv1a(WORKER_INI_TEXT, WORKER_INI_LENGTH + 1), 0x5d974b89a0a4efa0ull);
 }
 
 }  // namespace
