@@ -84,8 +84,7 @@ TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnceOnEveryWindows)
         ASSERT_TRUE(dialog);
         RECT r;
         GetWindowRect(dialog, &r);
-        EXPECT_EQ(r.left, 0);
-        EXPECT_EQ(r.top, 0);
+        EXPECT_TRUE(r.left == 0 && r.top == 0) << "not at the top left";
         GUITHREADINFO gui = { sizeof gui };
         GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &gui);
         EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, IDC_INSTALL));
@@ -148,18 +147,18 @@ TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnceOnEveryWindows)
 }
 
 // Drive T: is a small file system with 1 KiB blocks (see the test command).
-// Fills it so that only freeBlocks blocks stay free.
+// Fills it, a block and then a byte at a time, so that only freeBlocks
+// blocks stay free.
 void FillDriveLeaving(Updater &u, int freeBlocks)
 {
     std::string spare = u.game.dir + "\\spare";
     ASSERT_TRUE(WriteBytes(spare, std::string(freeBlocks * 1024, 's')));
     FILE *f = fopen((u.game.dir + "\\filler").c_str(), "wb");
     ASSERT_TRUE(f != NULL);
-    std::string block(1024, 'f');
-    while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
-    }
-    clearerr(f);
-    while (fputc('f', f) != EOF && fflush(f) == 0) {
+    for (size_t chunk : { 1024, 1 }) {
+        while (fwrite(std::string(chunk, 'f').data(), 1, chunk, f) == chunk && fflush(f) == 0) {
+        }
+        clearerr(f);
     }
     fclose(f);
     ASSERT_TRUE(DeleteFileA(spare.c_str()));
@@ -279,24 +278,22 @@ TEST_F(Updater, AStoppedUpdateFinishesOnceItsCauseIsRemoved)
                 EXPECT_EQ(OnDisk(), c.stopped);
             };
             stops();
-            if (!c.mend)
-                stops();
             if (restart) {
                 EXPECT_EQ(CloseByCloseBox(dialog), 0u);
                 if (c.mend)
                     c.mend(*this);
-                dialog = OpenInstaller();
-                ASSERT_TRUE(dialog);
+                ASSERT_TRUE(dialog = OpenInstaller());
                 log = Welcome(game.dir);
             } else
                 c.mend(*this);
-            if (c.mend) {
+            if (!c.mend) {
+                stops();
+            } else {
                 PressButton(dialog, IDC_INSTALL);
                 Answer(DONE_CAPTION, DONE_TEXT);
                 EXPECT_EQ(LogText(dialog), log + FULL_RUN_LOG);
                 ExpectSteps(4);
-            } else
-                stops();
+            }
             EXPECT_EQ(CloseByCloseBox(dialog), 0u);
             if (restart && c.mend)
                 ExpectCalledUpdated();

@@ -21,20 +21,10 @@ public:
 
     void Landed(std::map<int, int> &phases)
     {
-        std::string settlerLeft = File(SETTLER_INI + TMP), workerLeft = File(WORKER_INI + TMP);
-        if (!Exists(game.dir + LEADER_DIR_RIGHT))
-            phases[BEFORE]++;
-        else if (!Exists(game.dir + LEADER_DIR_RIGHT + LEADER_INI_RIGHT))
-            phases[IN_STEP_1]++;
-        else if (Exists(game.dir + ARMY_DIR_RIGHT) && !Exists(game.dir + ARMY_DIR_RIGHT + ARMY_INI_RIGHT))
-            phases[IN_STEP_2]++;
-        else if (File(SETTLER_INI) == SETTLER_NEW && settlerLeft == "<missing>")
-            phases[AFTER]++;
-        else if (workerLeft != "<missing>" || File(WORKER_INI) == WORKER_NEW)
-            phases[IN_STEP_4]++;
-        else
-            phases[settlerLeft != "<missing>" ? IN_STEP_3 : BETWEEN_STEPS]++;
-        if (settlerLeft == SETTLER_NEW || workerLeft == WORKER_NEW)
+        std::string disk = OnDisk(), settler = disk.substr(4, disk.find(' ', 4) - 4), worker = disk.substr(disk.rfind(' ') + 1);
+        phases[disk[0] != '2' ? (disk[0] == '1' ? IN_STEP_1 : BEFORE) : disk[2] == '1' ? IN_STEP_2 : disk == Steps(4) ? AFTER
+               : worker != "old" ? IN_STEP_4 : settler != "old" ? IN_STEP_3 : BETWEEN_STEPS]++;
+        if (File(SETTLER_INI + TMP) == SETTLER_NEW || File(WORKER_INI + TMP) == WORKER_NEW)
             phases[WRITTEN_NOT_PLACED]++;
     }
 
@@ -82,27 +72,24 @@ public:
 };
 
 // A file another program holds keeps the worker waiting inside a step,
-// and the disk shows where: the INI of step 1 or 2 after its folder's
-// rename; the file of step 3 or 4 after its replacement's write. Held so
-// that others may delete it, the settler file lets step 3 pass and keeps
-// the worker waiting to put its replacement in place, the worker file
-// already new (Windows NT; 9x, which cannot delete an open file, stops at
-// step 3).
+// and the disk shows where (see OnDisk): the INI of step 1 or 2 after its
+// folder's rename; the file of step 3 or 4 after its replacement's write.
+// Held so that others may delete it, the settler file lets step 3 pass and
+// keeps the worker waiting to put its replacement in place, the worker
+// file already new (Windows NT; 9x, which cannot delete an open file,
+// stops at step 3).
+const DWORD OTHERS_MAY_READ_AND_WRITE = FILE_SHARE_READ | FILE_SHARE_WRITE;
 struct HeldCut {
-    const char *held, *inside, *step;
+    std::string held;
+    const char *step;
     DWORD share;
-    bool (*shown)(Faults &);
+    const char *shown;
 } const HELD_CUTS[] = {
-    { LEADER_DIR_WRONG, LEADER_INI_WRONG, "Krok 1... ", FILE_SHARE_READ | FILE_SHARE_WRITE,
-      [](Faults &f) { return Exists(f.game.dir + LEADER_DIR_RIGHT); } },
-    { ARMY_DIR_WRONG, ARMY_INI_WRONG, "Krok 2... ", FILE_SHARE_READ | FILE_SHARE_WRITE,
-      [](Faults &f) { return Exists(f.game.dir + ARMY_DIR_RIGHT); } },
-    { SETTLER_INI, "", "Krok 3... ", FILE_SHARE_READ | FILE_SHARE_WRITE,
-      [](Faults &f) { return f.File(SETTLER_INI + TMP) == SETTLER_NEW; } },
-    { WORKER_INI, "", "Krok 4... ", FILE_SHARE_READ | FILE_SHARE_WRITE,
-      [](Faults &f) { return f.File(WORKER_INI + TMP) == WORKER_NEW; } },
-    { SETTLER_INI, "", "Krok 4... ", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      [](Faults &f) { return f.File(WORKER_INI) == WORKER_NEW; } },
+    { std::string(LEADER_DIR_WRONG) + LEADER_INI_WRONG, "Krok 1... ", OTHERS_MAY_READ_AND_WRITE, "1 0 old old" },
+    { std::string(ARMY_DIR_WRONG) + ARMY_INI_WRONG, "Krok 2... ", OTHERS_MAY_READ_AND_WRITE, "2 1 old old" },
+    { SETTLER_INI, "Krok 3... ", OTHERS_MAY_READ_AND_WRITE, "2 2 old+tmp old" },
+    { WORKER_INI, "Krok 4... ", OTHERS_MAY_READ_AND_WRITE, "2 2 old+tmp old+tmp" },
+    { SETTLER_INI, "Krok 4... ", OTHERS_MAY_READ_AND_WRITE | FILE_SHARE_DELETE, "2 2 old+tmp new" },
 };
 
 TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
@@ -119,14 +106,12 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
             UseGame(GAME_DIR);
             HWND dialog = OpenInstaller();
             ASSERT_TRUE(dialog);
-            HANDLE held = CreateFileA((game.dir + h.held + h.inside).c_str(), GENERIC_READ, h.share, NULL,
-                                      OPEN_EXISTING, 0, NULL);
+            HANDLE held = CreateFileA((game.dir + h.held).c_str(), GENERIC_READ, h.share, NULL, OPEN_EXISTING, 0, NULL);
             PressButton(dialog, IDC_INSTALL);
             EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
                 std::string log = LogText(dialog);
-                return log.size() > strlen(h.step) && log.compare(log.size() - strlen(h.step), strlen(h.step), h.step) == 0 &&
-                       h.shown(*this);
-            })) << LogText(dialog);
+                return log.size() > strlen(h.step) && log.substr(log.size() - strlen(h.step)) == h.step && OnDisk() == h.shown;
+            })) << LogText(dialog) << OnDisk();
             Cut(dialog, h.step[5] % 2 == 0);
             CloseHandle(held);
             Landed(phases);

@@ -189,17 +189,21 @@ DWORD Updater::CloseByCloseBox(HWND dialog)
     return exitCode;
 }
 
+std::string IniPlace(int unit, int place)
+{
+    const char *dirs[] = { unit ? ARMY_DIR_WRONG : LEADER_DIR_WRONG, unit ? ARMY_DIR_RIGHT : LEADER_DIR_RIGHT };
+    const char *names[] = { unit ? ARMY_INI_WRONG : LEADER_INI_WRONG, unit ? ARMY_INI_RIGHT : LEADER_INI_RIGHT };
+    return std::string(dirs[place > 0]) + names[place > 1];
+}
+
 std::string Updater::OnDisk()
 {
     std::string state;
     for (int unit = 0; unit < 2; unit++) {
-        std::string dirWrong = unit ? ARMY_DIR_WRONG : LEADER_DIR_WRONG, dirRight = unit ? ARMY_DIR_RIGHT : LEADER_DIR_RIGHT;
-        std::string iniWrong = unit ? ARMY_INI_WRONG : LEADER_INI_WRONG, iniRight = unit ? ARMY_INI_RIGHT : LEADER_INI_RIGHT;
-        std::string places[] = { dirWrong + iniWrong, dirRight + iniWrong, dirRight + iniRight };
         char place = 0;
         for (int i = 0; i < 3; i++)
-            if (Exists(game.dir + places[i]))
-                place = place || File(places[i]) != (unit ? game.armyIni : game.leaderIni) ? '?' : '0' + i;
+            if (Exists(game.dir + IniPlace(unit, i)))
+                place = place || File(IniPlace(unit, i)) != (unit ? game.armyIni : game.leaderIni) ? '?' : '0' + i;
         state += std::string(1, place ? place : '?') + " ";
     }
     auto text = [&](const char *suffix, const std::string &old, const std::string &now) {

@@ -53,6 +53,10 @@ bool RunsEmulated();
 // null: Wine's own default).
 void ReportWindows(const char *version);
 
+// Where a renamed unit's INI (0 leader, 1 army) stands under the game
+// folder: in place 0 as installed, 1 in its renamed folder, 2 renamed too.
+std::string IniPlace(int unit, int place);
+
 class Updater : public testing::Test {
 public:
     PROCESS_INFORMATION process = {};
@@ -76,9 +80,9 @@ public:
     // it stands in the way; the exit code when it ended, else a failure.
     DWORD CloseByCloseBox(HWND dialog);
     std::string File(const std::string &suffix) { return Read(game.dir + suffix); }
-    // The update's work as the disk shows it: where each renamed INI
-    // (leader, army) stands whole, 0 as installed, 1 in its renamed folder,
-    // 2 renamed too, ? in none or more than one; then whether the settler
+    // The update's work as the disk shows it: in which place each renamed
+    // INI (leader, army) stands whole, ? in none or more than one; then
+    // whether the settler
     // and the worker file hold their "old" or "new" text (else "torn"),
     // with "+tmp" where a replacement stands beside it.
     std::string OnDisk();

@@ -12,25 +12,18 @@ struct HeldKey {
     ~HeldKey() { RealInput((std::string("keyup ") + key).c_str()); }
 };
 
-HWND Focus(HWND dialog)
-{
-    GUITHREADINFO gui = { sizeof gui };
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &gui);
-    return gui.hwndFocus;
-}
-
 class RealInputCase : public Updater {
 public:
     HWND dialog = NULL;
     bool Done() { return LogText(dialog) == Welcome(game.dir) + FULL_RUN_LOG; }
-    bool DoneBoxUp() { return FindDialog(process.dwProcessId, DONE_CAPTION) != NULL; }
     // Starts the program; its description box, shown with its text.
     HWND Description()
     {
         Start();
         return WaitForDialog(process.dwProcessId, DESCRIPTION_CAPTION, WAIT_MS, "Usunięte");
     }
-    // The description box answered by a key, then the window open.
+    // The description box answered by a key, then the window open with
+    // the focus on "Instaluj".
     void OpenByKey()
     {
         HWND box = Description();
@@ -38,24 +31,18 @@ public:
         TypeInto(box, "key Return");
         dialog = WaitForDialog(process.dwProcessId, INSTALLER_CAPTION);
         ASSERT_TRUE(dialog && WaitUntil(WAIT_MS, [&] { return LogText(dialog) == Welcome(game.dir); }));
-        ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return Focus(dialog) == GetDlgItem(dialog, IDC_INSTALL); }));
-    }
-    // The completion box answered by a key, and nothing more happening.
-    void AnswerDoneByKey()
-    {
-        HWND box = WaitForDialog(process.dwProcessId, DONE_CAPTION);
-        ASSERT_TRUE(box);
-        TypeInto(box, "key Return");
-        ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return !DoneBoxUp(); }));
+        ASSERT_TRUE(WaitUntil(WAIT_MS, [&] {
+            GUITHREADINFO gui = { sizeof gui };
+            return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &gui) && gui.hwndFocus == GetDlgItem(dialog, IDC_INSTALL);
+        }));
     }
 };
 
-// What the player does, and how the program must end up: the run's log,
-// the steps on disk, and whether the program ended.
+// What the player does; after it the program must have updated the game
+// once, and nothing more is to happen.
 struct InputCase {
     const char *name;
     void (*play)(RealInputCase &);
-    bool updated, ended;
 } const INPUT_CASES[] = {
     { "Enter held from the description box through the completion box",
       [](RealInputCase &t) {
@@ -69,51 +56,18 @@ struct InputCase {
           HWND done = WaitForDialog(t.process.dwProcessId, DONE_CAPTION);
           ASSERT_TRUE(done && WaitUntil(WAIT_MS, [&] { return GetForegroundWindow() == done; })) << LogText(t.dialog);
           RealInput(XFocusTo(done).c_str());
-          ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return !t.DoneBoxUp(); }));
+          ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return !FindDialog(t.process.dwProcessId, DONE_CAPTION); }));
           // The key still repeats into the window for a while.
           EXPECT_FALSE(WaitUntil(1500, [&] { return !t.Done(); })) << LogText(t.dialog);
-      },
-      true, false },
-    { "Enter pressed once per box",
-      [](RealInputCase &t) {
-          t.OpenByKey();
-          TypeInto(t.dialog, "key Return");
-          t.AnswerDoneByKey();
-          EXPECT_FALSE(WaitUntil(300, [&] { return !t.Done(); })) << LogText(t.dialog);
-      },
-      true, false },
-    { "a mouse click on Instaluj",
-      [](RealInputCase &t) {
-          t.OpenByKey();
-          ClickOn(GetDlgItem(t.dialog, IDC_INSTALL));
-          t.AnswerDoneByKey();
-      },
-      true, false },
+      } },
+    { "a mouse click on Instaluj", [](RealInputCase &t) { t.OpenByKey(), ClickOn(GetDlgItem(t.dialog, IDC_INSTALL)); } },
     { "Esc ignored, then Space on the focused button",
       [](RealInputCase &t) {
           t.OpenByKey();
           TypeInto(t.dialog, "key Escape");
           EXPECT_FALSE(WaitUntil(300, [&] { return !IsWindow(t.dialog) || LogText(t.dialog) != Welcome(t.game.dir); }));
           TypeInto(t.dialog, "key space");
-          t.AnswerDoneByKey();
-      },
-      true, false },
-    { "Tab in template order",
-      [](RealInputCase &t) {
-          t.OpenByKey();
-          // The picture is no tab stop.
-          for (int id : { IDC_CANCEL, IDC_STATUS, IDC_INSTALL }) {
-              TypeInto(t.dialog, "key Tab");
-              EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return Focus(t.dialog) == GetDlgItem(t.dialog, id); })) << id;
-          }
-      },
-      false, false },
-    { "Alt+F4 ends the program",
-      [](RealInputCase &t) {
-          t.OpenByKey();
-          TypeInto(t.dialog, "key alt+F4");
-      },
-      false, true },
+      } },
 };
 
 TEST_F(RealInputCase, TheKeysAndMouseOfAPlayerDoWhatTheyShow)
@@ -123,17 +77,15 @@ TEST_F(RealInputCase, TheKeysAndMouseOfAPlayerDoWhatTheyShow)
         UseGame(GAME_DIR);
         dialog = NULL;
         c.play(*this);
-        if (c.ended) {
-            DWORD exitCode = 1;
-            EXPECT_TRUE(WaitForExit(process, WAIT_MS, &exitCode));
-            EXPECT_EQ(exitCode, 0u);
-            ExpectSteps(0);
-            continue;
-        }
         ASSERT_TRUE(dialog);
-        EXPECT_EQ(LogText(dialog), Welcome(game.dir) + (c.updated ? FULL_RUN_LOG : ""));
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)), !c.updated);
-        ExpectSteps(c.updated ? 4 : 0);
+        // The completion box answered by a key, where it still stands.
+        if (HWND box = WaitForDialog(process.dwProcessId, DONE_CAPTION, Done() ? 0 : WAIT_MS)) {
+            TypeInto(box, "key Return");
+            EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !FindDialog(process.dwProcessId, DONE_CAPTION); }));
+        }
+        EXPECT_FALSE(WaitUntil(300, [&] { return !Done(); })) << LogText(dialog);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)));
+        ExpectSteps(4);
         EXPECT_EQ(CloseByCloseBox(dialog), 0u);
     }
 }

@@ -1,17 +1,12 @@
 // The program's own functions against the real registry, file system and
 // edit box of the Wine prefix.
-#include <gtest/gtest.h>
-#include <string.h>
+#include "harness.h"
 
 #include "installer/installer_dialog.h"
 #include "installer/status_log.h"
-#include "resources/resource.h"
-#include "tools/driver/updater_driver.h"
 #include "update/game_files.h"
 #include "update/game_location.h"
 #include "update/path_guard.h"
-#include "update/unit_ini_texts.h"
-#include "update/update_procedure.h"
 
 namespace {
 
@@ -95,48 +90,6 @@ TEST(InstallPath, EveryTypeAndLengthHasItsOutcomeAndNothingIsWrittenPastTheText)
     DeleteGameKey();
 }
 
-// WriteWholeFile on the prefix's disk: what was there before, what is
-// asked, and what must be there after. A replacement's name that is taken
-// is never written through nor removed: the write fails and leaves it.
-struct WriteCase {
-    const char *name, *before, *leftover;
-    bool readOnly, folderMissing, written;
-    const char *after;
-} const WRITE_CASES[] = {
-    { "a longer file", "oooooooooooooooooooooooooooooo", NULL, false, false, true, "nowe\0dane" },
-    { "no file yet", NULL, NULL, false, false, true, "nowe\0dane" },
-    { "the replacement's name taken", "stare", "ppppppppppppppppppp", false, false, false, "stare" },
-    { "a read-only file", "stare", NULL, true, false, false, "stare" },
-    { "a missing folder", NULL, NULL, false, true, false, NULL },
-};
-
-TEST(WholeFile, EitherHoldsEveryNewByteOrIsLeftAsItWas)
-{
-    std::string dir = "C:\\zapis";
-    for (const WriteCase &c : WRITE_CASES) {
-        SCOPED_TRACE(c.name);
-        RemoveTree(dir);
-        if (!c.folderMissing)
-            MakeFolders(dir);
-        std::string path = dir + "\\Osadnik Era Przemysłowa.ini";
-        if (c.before)
-            ASSERT_TRUE(WriteBytes(path, c.before));
-        if (c.leftover)
-            ASSERT_TRUE(WriteBytes(path + ".tmp", c.leftover));
-        if (c.readOnly)
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-        EXPECT_EQ(WriteWholeFile(path.c_str(), "nowe\0dane", 9), c.written);
-        EXPECT_EQ(Read(path), c.after ? std::string(c.after, c.written ? 9 : strlen(c.after)) : "<missing>");
-        EXPECT_EQ(Read(path + ".tmp"), c.leftover ? c.leftover : "<missing>");
-        EXPECT_EQ(Exists(dir), !c.folderMissing);
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    RemoveTree(dir);
-    EXPECT_EQ(ProbeFileLength("C:\\windows\\win.ini"), (long)Read("C:\\windows\\win.ini").size());
-    EXPECT_EQ(ProbeFileLength("C:\\brak.ini"), 0);
-    EXPECT_EQ(ProbeFileLength("C:\\windows"), 0);
-}
-
 // Which files and folders a path may not go through, by their listing:
 // the reparse points that name another place, as Windows documents their
 // tags, and one whose tag the listing did not give (Wine gives none).
@@ -166,40 +119,60 @@ TEST(Listing, OnlyAReparsePointNamingAnotherPlaceOrWithoutATagIsALink)
         EXPECT_EQ(ListedAsLink(c.attributes, c.tag), c.link) << c.name;
 }
 
-// What the next start makes of a replacement left beside a game file by a
-// run cut short (at any point of either road), or of a file of that name
-// that is not the program's: the game file and the leftover after it.
-const std::string NEW_TEXT = "nowy tekst pliku jednostki\r\n";
-struct LeftoverCase {
+// The file functions on the prefix's disk: the game file and a file under
+// its replacement's name before ("<missing>"; "<no folder>": nor their
+// folder), and after a write of the new text (a read-only game file: no
+// write) or what the next start makes of what a run cut short (at any
+// point of either road) left there. A name the program did not fill is
+// never written through nor removed. The new text holds a NUL.
+const std::string NEW_TEXT("nowy tekst\0jednostki\r\n", 22), PART = NEW_TEXT.substr(0, 7);
+enum FileCall { WRITE, WRITE_READ_ONLY, SETTLE };
+struct FileCase {
     const char *name;
+    FileCall call;
     std::string game, leftover, gameAfter, leftoverAfter;
-} const LEFTOVER_CASES[] = {
-    { "none", "stary", "<missing>", "stary", "<missing>" },
-    { "cut before a byte was written", "stary", "", "stary", "<missing>" },
-    { "cut while writing", "stary", NEW_TEXT.substr(0, 7), "stary", "<missing>" },
-    { "cut before it took the name", "stary", NEW_TEXT, "stary", "<missing>" },
-    { "cut after the game file gave way", "<missing>", NEW_TEXT, NEW_TEXT, "<missing>" },
-    { "cut while writing, the game file gone", "<missing>", NEW_TEXT.substr(0, 7), "<missing>", "<missing>" },
-    { "another program's file", "stary", "cudzy", "stary", "cudzy" },
-    { "longer than the text", "stary", NEW_TEXT + "x", "stary", NEW_TEXT + "x" },
+} const FILE_CASES[] = {
+    { "a longer file written", WRITE, std::string(30, 'o'), "<missing>", NEW_TEXT, "<missing>" },
+    { "no file yet written", WRITE, "<missing>", "<missing>", NEW_TEXT, "<missing>" },
+    { "the replacement's name taken at a write", WRITE, "stary", "cudzy", "stary", "cudzy" },
+    { "a read-only file not written", WRITE_READ_ONLY, "stary", "<missing>", "stary", "<missing>" },
+    { "no folder to write in", WRITE, "<no folder>", "<missing>", "<no folder>", "<no folder>" },
+    { "no leftover", SETTLE, "stary", "<missing>", "stary", "<missing>" },
+    { "cut before a byte was written", SETTLE, "stary", "", "stary", "<missing>" },
+    { "cut while writing", SETTLE, "stary", PART, "stary", "<missing>" },
+    { "cut before it took the name", SETTLE, "stary", NEW_TEXT, "stary", "<missing>" },
+    { "cut after the game file gave way", SETTLE, "<missing>", NEW_TEXT, NEW_TEXT, "<missing>" },
+    { "cut while writing, the game file gone", SETTLE, "<missing>", PART, "<missing>", "<missing>" },
+    { "another program's file", SETTLE, "stary", "cudzy", "stary", "cudzy" },
+    { "longer than the text", SETTLE, "stary", NEW_TEXT + "x", "stary", NEW_TEXT + "x" },
 };
 
-TEST(LeftoverReplacement, IsFinishedWhenWholeRemovedWhenPartAndOtherwiseLeftAlone)
+TEST(GameFiles, AGameFileHoldsEveryNewByteOrIsLeftAsItWasAndOnlyTheProgramsLeftoversGo)
 {
     std::string dir = "C:\\zapis", path = dir + "\\Robotnik Era Przemysłowa.ini";
-    for (const LeftoverCase &c : LEFTOVER_CASES) {
+    auto state = [&](const std::string &file) { return Exists(dir) ? Read(file) : "<no folder>"; };
+    for (const FileCase &c : FILE_CASES) {
         SCOPED_TRACE(c.name);
         RemoveTree(dir);
-        MakeFolders(dir);
-        if (c.game != "<missing>")
+        if (c.game != "<no folder>")
+            MakeFolders(dir);
+        if (c.game[0] != '<')
             ASSERT_TRUE(WriteBytes(path, c.game));
         if (c.leftover != "<missing>")
-            ASSERT_TRUE(WriteBytes(path + ".tmp", c.leftover));
-        SettleLeftoverReplacement(path.c_str(), NEW_TEXT.data(), NEW_TEXT.size());
-        EXPECT_EQ(Read(path), c.gameAfter);
-        EXPECT_EQ(Read(path + ".tmp"), c.leftoverAfter);
+            ASSERT_TRUE(WriteBytes(path + TMP, c.leftover));
+        SetFileAttributesA(path.c_str(), c.call == WRITE_READ_ONLY ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+        if (c.call == SETTLE)
+            SettleLeftoverReplacement(path.c_str(), NEW_TEXT.data(), NEW_TEXT.size());
+        else
+            EXPECT_EQ(WriteWholeFile(path.c_str(), NEW_TEXT.data(), NEW_TEXT.size()), c.gameAfter == NEW_TEXT);
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(state(path), c.gameAfter);
+        EXPECT_EQ(state(path + TMP), c.leftoverAfter);
     }
     RemoveTree(dir);
+    EXPECT_EQ(ProbeFileLength("C:\\windows\\win.ini"), (long)Read("C:\\windows\\win.ini").size());
+    EXPECT_EQ(ProbeFileLength("C:\\brak.ini"), 0);
+    EXPECT_EQ(ProbeFileLength("C:\\windows"), 0);
 }
 
 // The corrected unit files, byte for byte with the NUL after them: their

@@ -4,7 +4,6 @@
 #include "harness.h"
 
 #include <dbghelp.h>
-#include <set>
 #include <sstream>
 #include "installer/installer_dialog.h"
 #include "installer/status_log.h"
@@ -47,23 +46,19 @@ TEST(ExeImage, IsA32BitGuiProgramForWindows4UnderThirtySixKiBImportingOnlyWhatWi
     EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
     EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
     EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-    EXPECT_EQ(nt->OptionalHeader.MajorSubsystemVersion, 4);
-    EXPECT_EQ(nt->OptionalHeader.MinorSubsystemVersion, 0);
+    EXPECT_EQ(nt->OptionalHeader.MajorSubsystemVersion * 10 + nt->OptionalHeader.MinorSubsystemVersion, 40);
     EXPECT_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size, 0u);
     auto at = [&](DWORD rva) { return (char *)ImageRvaToVa((IMAGE_NT_HEADERS *)nt, &exe[0], rva, NULL); };
     ULONG size;
     auto *import = (IMAGE_IMPORT_DESCRIPTOR *)ImageDirectoryEntryToData(&exe[0], FALSE, IMAGE_DIRECTORY_ENTRY_IMPORT, &size);
     std::set<std::string> imported, listed;
-    for (; import && import->Name; import++) {
-        std::string dll = CharUpperA(at(import->Name));
+    for (; import && import->Name; import++)
         for (auto *thunk = (IMAGE_THUNK_DATA32 *)at(import->OriginalFirstThunk); thunk->u1.AddressOfData; thunk++)
-            imported.insert(dll + "!" + (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)
-                                             ? "#ordinal"
-                                             : ((IMAGE_IMPORT_BY_NAME *)at(thunk->u1.AddressOfData))->Name));
-    }
+            imported.insert(CharUpperA(at(import->Name)) + std::string("!") +
+                            (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal) ? "#ordinal" : ((IMAGE_IMPORT_BY_NAME *)at(thunk->u1.AddressOfData))->Name));
     for (const ImportGroup &g : IMPORTS) {
-        EXPECT_TRUE(!strcmp(g.windows9x, "95") || !strcmp(g.windows9x, "95 (stub)") || !strcmp(g.windows9x, "98")) << g.functions;
-        EXPECT_TRUE(!strcmp(g.nt, "NT 3.1") || !strcmp(g.nt, "NT 3.51") || !strcmp(g.nt, "NT 4.0")) << g.functions;
+        EXPECT_TRUE(std::set<std::string>({ "95", "95 (stub)", "98" }).count(g.windows9x)) << g.functions;
+        EXPECT_TRUE(std::set<std::string>({ "NT 3.1", "NT 3.51", "NT 4.0" }).count(g.nt)) << g.functions;
         std::istringstream names(g.functions);
         for (std::string name; names >> name;)
             listed.insert(std::string(g.dll) + "!" + name);
@@ -71,14 +66,10 @@ TEST(ExeImage, IsA32BitGuiProgramForWindows4UnderThirtySixKiBImportingOnlyWhatWi
     EXPECT_EQ(imported, listed);
 }
 
-const WORD POLISH = MAKELANGID(LANG_POLISH, SUBLANG_DEFAULT);
-
 // Every resource the exe carries, as "type/name/language" of their numbers.
 BOOL CALLBACK AddLanguage(HMODULE, LPCSTR type, LPCSTR name, WORD language, LONG_PTR all)
 {
-    char entry[64];
-    wsprintfA(entry, "%u/%u/%u", (UINT)(ULONG_PTR)type, (UINT)(ULONG_PTR)name, language);
-    return ((std::set<std::string> *)all)->insert(entry), TRUE;
+    return ((std::set<std::string> *)all)->insert(std::to_string((UINT_PTR)type) + "/" + std::to_string((UINT_PTR)name) + "/" + std::to_string(language)), TRUE;
 }
 BOOL CALLBACK AddName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR all)
 {
@@ -89,32 +80,15 @@ BOOL CALLBACK AddType(HMODULE module, LPSTR type, LONG_PTR all)
     return EnumResourceNamesA(module, type, AddName, all);
 }
 
-const void *Resource(HMODULE module, LPCSTR type, int id)
+// Answers, from a thread of its own, every message box this process shows
+// while the window is made.
+DWORD WINAPI AnswerBoxes(LPVOID stop)
 {
-    return LockResource(LoadResource(module, FindResourceExA(module, type, MAKEINTRESOURCEA(id), POLISH)));
+    while (!*(volatile LONG *)stop)
+        if (HWND box = WaitForDialog(GetCurrentProcessId(), NULL, 10, ""))
+            CloseMessageBox(box);
+    return 0;
 }
-
-// Answers, from a thread of its own, every message box this process shows.
-class BoxAnswerer {
-    volatile LONG stop = 0;
-    HANDLE thread;
-    static DWORD WINAPI Run(LPVOID self)
-    {
-        while (!((BoxAnswerer *)self)->stop)
-            if (HWND box = WaitForDialog(GetCurrentProcessId(), NULL, 10, ""))
-                CloseMessageBox(box);
-        return 0;
-    }
-
-public:
-    BoxAnswerer() : thread(CreateThread(NULL, 0, Run, this, 0, NULL)) {}
-    ~BoxAnswerer()
-    {
-        stop = 1;
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
-};
 
 class Window : public Updater {
 public:
@@ -123,14 +97,13 @@ public:
     void SetUp() override
     {
         Updater::SetUp();
-        exe = LoadLibraryExA(g_exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_TRUE(exe);
-        g_hInstance = exe;
-    }
-    void Open()
-    {
-        BoxAnswerer answerer;
+        ASSERT_TRUE(g_hInstance = exe = LoadLibraryExA(g_exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE));
+        volatile LONG stop = 0;
+        HANDLE answerer = CreateThread(NULL, 0, AnswerBoxes, (LPVOID)&stop, 0, NULL);
         dialog = CreateDialogParamA(exe, MAKEINTRESOURCEA(IDD_INSTALLER), NULL, InstallerDlgProc, 0);
+        stop = 1;
+        WaitForSingleObject(answerer, INFINITE);
+        CloseHandle(answerer);
         ASSERT_TRUE(dialog);
         ASSERT_EQ(g_hDlg, dialog);
     }
@@ -143,11 +116,11 @@ public:
     }
 };
 
-SIZE IconSize(HICON icon)
+SIZE IconSize(HWND dialog, WPARAM which)
 {
     ICONINFO info = {};
     BITMAP bitmap = {};
-    if (icon && GetIconInfo(icon, &info))
+    if (GetIconInfo((HICON)SendMessageA(dialog, WM_GETICON, which, 0), &info))
         GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
     return SIZE{ bitmap.bmWidth, bitmap.bmHeight };
 }
@@ -157,17 +130,14 @@ TEST_F(Window, IsTheInstallerTemplateWithItsIconsPictureAndPolishResourcesOnly)
     std::set<std::string> resources;
     EnumResourceTypesA(exe, AddType, (LONG_PTR)&resources);
     EXPECT_EQ(resources, (std::set<std::string>{ "2/104/1045", "3/1/1045", "5/101/1045", "14/102/1045" }));
-    const BYTE *group = (const BYTE *)Resource(exe, RT_GROUP_ICON, IDI_INSTALLER);
+    const BYTE *group = (const BYTE *)LockResource(LoadResource(exe, FindResourceA(exe, MAKEINTRESOURCEA(IDI_INSTALLER), RT_GROUP_ICON)));
     ASSERT_TRUE(group);
     EXPECT_EQ(std::string((const char *)group + 4, 10), std::string("\1\0\x20\x20\x10\0\1\0\4\0", 10))
         << "one 32x32 image in 16 colours, 4 bits";
-    const BITMAPINFOHEADER *picture = (const BITMAPINFOHEADER *)Resource(exe, RT_BITMAP, IDB_SIDEBAR);
+    auto *picture = (const BITMAPINFOHEADER *)LockResource(LoadResource(exe, FindResourceA(exe, MAKEINTRESOURCEA(IDB_SIDEBAR), RT_BITMAP)));
     ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->biWidth, 82);
-    EXPECT_EQ(picture->biHeight, 349);
-    EXPECT_EQ(picture->biBitCount, 8);
+    EXPECT_EQ(std::to_string(picture->biWidth) + "x" + std::to_string(picture->biHeight) + "x" + std::to_string(picture->biBitCount), "82x349x8");
 
-    Open();
     EXPECT_EQ(WindowText(dialog), INSTALLER_CAPTION);
     // Windows adds the last two to every such dialog.
     EXPECT_EQ((DWORD)GetWindowLongA(dialog, GWL_STYLE) & ~WS_VISIBLE,
@@ -183,6 +153,8 @@ TEST_F(Window, IsTheInstallerTemplateWithItsIconsPictureAndPolishResourcesOnly)
     MapDialogRect(dialog, &size);
     EXPECT_TRUE(EqualRect(&client, &size));
 
+    // The controls in template order, which is the tab order; the picture
+    // sizes its control to itself.
     struct Control {
         int id;
         const char *className, *text;  // the log's text is the welcome
@@ -194,16 +166,12 @@ TEST_F(Window, IsTheInstallerTemplateWithItsIconsPictureAndPolishResourcesOnly)
         { IDC_STATUS, "Edit", "",
           WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY,
           { 68, 7, 223, 194 } },
-        { 0xFFFF, "Static", NULL, WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_SUNKEN, { 7, 7, 0, 0 } },
+        { 0xFFFF, "Static", NULL, WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_SUNKEN, { 7, 7, 82, 349 } },  // the size in pixels
     };
-    int count = 0;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        count++;
-    EXPECT_EQ(count, 4);
+    HWND control = GetWindow(dialog, GW_CHILD);
     for (const Control &c : controls) {
         SCOPED_TRACE(c.id);
-        HWND control = GetDlgItem(dialog, c.id);
-        ASSERT_TRUE(control);
+        ASSERT_EQ(GetDlgCtrlID(control), c.id);
         char className[32];
         GetClassNameA(control, className, sizeof className);
         EXPECT_STREQ(className, c.className);
@@ -215,35 +183,28 @@ TEST_F(Window, IsTheInstallerTemplateWithItsIconsPictureAndPolishResourcesOnly)
         RECT at, want = c.units;
         GetWindowRect(control, &at);
         MapWindowPoints(NULL, dialog, (POINT *)&at, 2);
-        MapDialogRect(dialog, &want);
         at.right -= at.left;
         at.bottom -= at.top;
-        if (c.id == 0xFFFF) {
-            // The picture sizes its control to itself.
-            BITMAP bitmap = {};
-            GetObjectA((HBITMAP)SendMessageA(control, STM_GETIMAGE, IMAGE_BITMAP, 0), sizeof bitmap, &bitmap);
-            EXPECT_EQ(bitmap.bmWidth, 82);
-            EXPECT_EQ(bitmap.bmHeight, 349);
-            want.right = at.right;
-            want.bottom = at.bottom;
-        }
+        if (c.id == 0xFFFF)
+            want.right = want.bottom = 0;
+        MapDialogRect(dialog, &want);
+        if (c.id == 0xFFFF)
+            want.right = c.units.right, want.bottom = c.units.bottom;
         EXPECT_TRUE(EqualRect(&at, &want)) << at.left << "," << at.top << "," << at.right << "," << at.bottom;
+        control = GetWindow(control, GW_HWNDNEXT);
     }
+    EXPECT_EQ(control, (HWND)NULL) << "more than the four controls";
 
-    SIZE small = IconSize((HICON)SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0));
-    SIZE big = IconSize((HICON)SendMessageA(dialog, WM_GETICON, ICON_BIG, 0));
-    EXPECT_EQ(small.cx, GetSystemMetrics(SM_CXSMICON));
-    EXPECT_EQ(small.cy, GetSystemMetrics(SM_CYSMICON));
-    EXPECT_EQ(big.cx, GetSystemMetrics(SM_CXICON));
-    EXPECT_EQ(big.cy, GetSystemMetrics(SM_CYICON));
+    SIZE small = IconSize(dialog, ICON_SMALL), big = IconSize(dialog, ICON_BIG);
+    EXPECT_EQ(small.cx * 1000 + small.cy, GetSystemMetrics(SM_CXSMICON) * 1000 + GetSystemMetrics(SM_CYSMICON));
+    EXPECT_EQ(big.cx * 1000 + big.cy, GetSystemMetrics(SM_CXICON) * 1000 + GetSystemMetrics(SM_CYICON));
 }
 
 TEST_F(Window, TheCloseBoxDuringARunLeavesTheLogToTheWorker)
 {
-    RemoveTree(game.dir + LEADER_DIR_WRONG);
-    Open();
     // The worker's first change to the window waits for this thread to
     // take messages, so the run is still going when the close comes.
+    RemoveTree(game.dir + LEADER_DIR_WRONG);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_INSTALL, BN_CLICKED), 0);
     ASSERT_TRUE(IsInstallRunning());
     SendMessageA(dialog, WM_CLOSE, 0, 0);
