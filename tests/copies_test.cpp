@@ -82,6 +82,9 @@ void Freeze(const PROCESS_INFORMATION &copy, bool frozen)
 class Copies : public Updater {
 public:
     PROCESS_INFORMATION second = {};  // the second copy; process is the first
+    HWND first = NULL, other = NULL;  // their windows
+    bool firstToComplete = true;      // the first's completion box still to come
+    std::string log, otherLog;        // their logs as they must end, but for the whole run's
     HANDLE held = NULL;
 
     void TearDown() override
@@ -98,63 +101,105 @@ public:
         step();
         std::swap(process, second);
     }
+    void OpenSecond()
+    {
+        OnSecond([&] { other = OpenInstaller(); });
+    }
     // The first copy's run held inside step 4 and frozen there: the worker
     // file held by another program, the settler's and the worker's
     // replacements written beside their files.
-    void HoldFirstRunInStepFour(HWND dialog)
+    void HoldFirstRunInStepFour()
     {
         held = CreateFileA((game.dir + WORKER_INI).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                            OPEN_EXISTING, 0, NULL);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        PressButton(dialog, IDC_INSTALL);
-        ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return ReplacementsStand(); })) << LogText(dialog);
+        PressButton(first, IDC_INSTALL);
+        ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return ReplacementsStand(); })) << LogText(first);
         Freeze(process, true);
     }
     bool ReplacementsStand() { return File(SETTLER_INI + TMP) == SETTLER_NEW && File(WORKER_INI + TMP) == WORKER_NEW; }
     void LetFirstRunGo()
     {
-        if (held)
-            CloseHandle(held);
+        CloseHandle(held);
         held = NULL;
         Freeze(process, false);
     }
-    // A copy's run ends with the completion box, and its log as given.
-    void ExpectCompleted(HWND dialog, const std::string &log)
+    // The second copy's run shows its first step, waiting for its turn,
+    // and nothing more for ms.
+    void SecondWaits(DWORD ms)
     {
-        HWND box = WaitForDialog(process.dwProcessId, DONE_CAPTION, WAIT_MS, DONE_TEXT);
-        EXPECT_TRUE(box) << "no completion box; the log: " << LogText(dialog);
-        if (box)
-            CloseMessageBox(box);
-        EXPECT_EQ(LogText(dialog), log);
+        PressButton(other, IDC_INSTALL);
+        std::string waiting = otherLog + "\r\nKrok 1... ";
+        EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(other) == waiting; })) << LogText(other);
+        EXPECT_FALSE(WaitUntil(ms, [&] { return LogText(other) != waiting; })) << LogText(other);
+    }
+    // A copy's run ends with the completion box, and its log as given.
+    void ExpectCompleted(HWND dialog, const std::string &logBefore)
+    {
+        Answer(DONE_CAPTION, DONE_TEXT);
+        EXPECT_EQ(LogText(dialog), logBefore + FULL_RUN_LOG);
     }
 };
 
-// How two copies on one game overlap. The first copy's run is held in step
-// 4 (see HoldFirstRunInStepFour) for all but the presses.
-enum Overlap {
-    PRESSED,              // "Instaluj" pressed in both, gapMs apart
-    STARTED_WHILE_HELD,   // the second copy started while the first's run is held
-    KILLED_WHILE_WAITING, // the first killed while the second's run waits for it
-    NEVER_LETS_GO,        // the first held past the second's wait, then let go
-    REPLACEMENT_CUT,      // one copy: another program cuts the settler's replacement short
-};
-// Where a row runs. In the emulated PC, where each start takes seconds, the
+// How two copies on one game overlap, from both windows open (but where
+// the second starts later, or not at all) to the last run's press; the
+// first copy's run is held in step 4 (see HoldFirstRunInStepFour) in all
+// but the presses. In the emulated PC, where each start takes seconds, the
 // 9x road keeps the rows where it differs from NT's (its game file gives
 // way before the replacement takes the name), and a few ms apart is at
 // once, so only the presses at once are made.
 enum Roads { BOTH_ROADS, NT_ROAD, BOTH_ROADS_NATIVELY };
 struct OverlapCase {
     const char *name;
-    Overlap overlap;
-    int gapMs;
+    bool secondOpen, nativeOnly;
     Roads roads;
+    void (*overlap)(Copies &);
 } const OVERLAP_CASES[] = {
-    { "pressed in both at once", PRESSED, 0, BOTH_ROADS },
-    { "pressed 3 ms apart", PRESSED, 3, BOTH_ROADS },
-    { "a second start while the first run is held in step 4", STARTED_WHILE_HELD, 0, BOTH_ROADS_NATIVELY },
-    { "the first killed while the second waits", KILLED_WHILE_WAITING, 0, BOTH_ROADS_NATIVELY },
-    { "the first holding on past the second's wait", NEVER_LETS_GO, 0, NT_ROAD },
-    { "the settler's replacement cut short while the run is held in step 4", REPLACEMENT_CUT, 0, BOTH_ROADS },
+    { "pressed in both at once", true, false, BOTH_ROADS,
+      [](Copies &t) { PressButton(t.first, IDC_INSTALL), PressButton(t.other, IDC_INSTALL); } },
+    { "pressed 3 ms apart", true, true, BOTH_ROADS,
+      [](Copies &t) { PressButton(t.first, IDC_INSTALL), Spin(3), PressButton(t.other, IDC_INSTALL); } },
+    { "a second start while the first run is held in step 4", false, false, BOTH_ROADS_NATIVELY,
+      [](Copies &t) {
+          t.HoldFirstRunInStepFour();
+          t.OpenSecond();
+          EXPECT_TRUE(t.ReplacementsStand()) << "the start settled another run's leftovers";
+          t.LetFirstRunGo();
+          PressButton(t.other, IDC_INSTALL);
+      } },
+    { "the first killed while the second waits", true, false, BOTH_ROADS_NATIVELY,
+      [](Copies &t) {
+          t.HoldFirstRunInStepFour();
+          t.SecondWaits(300);
+          EXPECT_TRUE(t.ReplacementsStand());
+          TerminateProcess(t.process.hProcess, 9);
+          EXPECT_TRUE(WaitForExit(t.process, WAIT_MS));
+          t.LetFirstRunGo();
+          t.firstToComplete = false;
+      } },
+    // Well past the slowest run, the second's first step fails and leaves
+    // the other's replacements alone; pressed again, it finds the work done.
+    { "the first holding on past the second's wait", true, false, NT_ROAD,
+      [](Copies &t) {
+          t.HoldFirstRunInStepFour();
+          t.SecondWaits(20000);
+          t.ExpectStopped(t.other, t.otherLog += STEP_ONE_FAILED);
+          EXPECT_TRUE(t.ReplacementsStand());
+          t.LetFirstRunGo();
+          t.ExpectCompleted(t.first, t.log);
+          t.firstToComplete = false;
+          PressButton(t.other, IDC_INSTALL);
+      } },
+    // The game file gives way only to its whole replacement.
+    { "the settler's replacement cut short while the run is held in step 4", false, false, BOTH_ROADS,
+      [](Copies &t) {
+          t.HoldFirstRunInStepFour();
+          ASSERT_TRUE(WriteBytes(t.game.dir + SETTLER_INI + TMP, SETTLER_NEW.substr(0, 800)));
+          t.LetFirstRunGo();
+          t.ExpectStopped(t.first, t.log += StoppedAt(4));
+          EXPECT_EQ(t.File(SETTLER_INI), t.game.settlerIni);
+          PressButton(t.first, IDC_INSTALL);
+      } },
 };
 
 // After each: no game file was lost or torn at any look, every copy that
@@ -164,76 +209,25 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
 {
     for (const char *version : { (const char *)NULL, "win98" })
         for (const OverlapCase &c : OVERLAP_CASES) {
-            bool nativeOnly = c.gapMs || (version && c.roads == BOTH_ROADS_NATIVELY);
+            bool nativeOnly = c.nativeOnly || (version && c.roads == BOTH_ROADS_NATIVELY);
             if ((version && c.roads == NT_ROAD) || (nativeOnly && RunsEmulated()))
                 continue;
             SCOPED_TRACE(testing::Message() << (version ? version : "Windows NT") << ": " << c.name);
             ReportWindows(version);
             UseGame(GAME_DIR);
             EndProcess(second);
-            HWND first = OpenInstaller(), other = NULL;
-            ASSERT_TRUE(first);
-            auto openSecond = [&] { OnSecond([&] { other = OpenInstaller(); }); };
-            if (c.overlap != STARTED_WHILE_HELD && c.overlap != REPLACEMENT_CUT)
-                openSecond();
-            std::string log = Welcome(game.dir), otherLog = log;
-            // The second copy's run shows its first step, waiting for its
-            // turn, and nothing more for ms.
-            auto secondWaits = [&](DWORD ms) {
-                PressButton(other, IDC_INSTALL);
-                std::string waiting = otherLog + "\r\nKrok 1... ";
-                EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(other) == waiting; })) << LogText(other);
-                EXPECT_FALSE(WaitUntil(ms, [&] { return LogText(other) != waiting; })) << LogText(other);
-            };
+            other = NULL;
+            firstToComplete = true;
+            ASSERT_TRUE(first = OpenInstaller());
+            if (c.secondOpen)
+                OpenSecond();
+            log = otherLog = Welcome(game.dir);
             Watch watch{ game };
-            switch (c.overlap) {
-            case PRESSED:
-                PressButton(first, IDC_INSTALL);
-                Spin(c.gapMs);
-                PressButton(other, IDC_INSTALL);
-                break;
-            case STARTED_WHILE_HELD:
-                HoldFirstRunInStepFour(first);
-                // Its leftovers are not the start's to settle.
-                openSecond();
-                EXPECT_TRUE(ReplacementsStand());
-                LetFirstRunGo();
-                ExpectCompleted(first, log + FULL_RUN_LOG);
-                PressButton(other, IDC_INSTALL);
-                break;
-            case KILLED_WHILE_WAITING:
-                HoldFirstRunInStepFour(first);
-                secondWaits(300);
-                EXPECT_TRUE(ReplacementsStand());
-                TerminateProcess(process.hProcess, 9);
-                EXPECT_TRUE(WaitForExit(process, WAIT_MS));
-                LetFirstRunGo();
-                break;
-            case NEVER_LETS_GO:
-                HoldFirstRunInStepFour(first);
-                // Well past the slowest run, then its first step fails and
-                // leaves the other's replacements alone.
-                secondWaits(20000);
-                ExpectStopped(other, otherLog += STEP_ONE_FAILED);
-                EXPECT_TRUE(ReplacementsStand());
-                LetFirstRunGo();
-                ExpectCompleted(first, log + FULL_RUN_LOG);
-                PressButton(other, IDC_INSTALL);
-                break;
-            case REPLACEMENT_CUT:
-                // The game file gives way only to its whole replacement.
-                HoldFirstRunInStepFour(first);
-                ASSERT_TRUE(WriteBytes(game.dir + SETTLER_INI + TMP, SETTLER_NEW.substr(0, 800)));
-                LetFirstRunGo();
-                ExpectStopped(first, log += StoppedAt(4));
-                EXPECT_EQ(File(SETTLER_INI), game.settlerIni);
-                PressButton(first, IDC_INSTALL);
-                break;
-            }
-            if (c.overlap == PRESSED || c.overlap == REPLACEMENT_CUT)
-                ExpectCompleted(first, log + FULL_RUN_LOG);
+            c.overlap(*this);
+            if (firstToComplete)
+                ExpectCompleted(first, log);
             if (other)
-                OnSecond([&] { ExpectCompleted(other, otherLog + FULL_RUN_LOG); });
+                OnSecond([&] { ExpectCompleted(other, otherLog); });
             EXPECT_EQ(watch.End(), "") << "after " << watch.looks << " looks";
             if (!WaitForExit(process, 0))
                 EXPECT_EQ(CloseByCloseBox(first), 0u);

@@ -48,9 +48,7 @@ TEST_F(Updater, StartUpShowsItsBoxesInOrderAndOpensOnlyOnTheGameAsInstalled)
         }
         HWND dialog = WaitForDialog(process.dwProcessId, INSTALLER_CAPTION);
         ASSERT_TRUE(dialog && WaitUntil(WAIT_MS, [&] { return LogText(dialog) == Welcome(game.dir + "\\"); }));
-        PressButton(dialog, IDC_INSTALL);
-        Answer(DONE_CAPTION, DONE_TEXT);
-        ExpectSteps(4);
+        Install(dialog, Welcome(game.dir + "\\"));
     }
 }
 
@@ -186,23 +184,18 @@ void ReadOnly(Updater &u, const char *suffix, bool readOnly)
     ASSERT_TRUE(SetFileAttributesA((u.game.dir + suffix).c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL));
 }
 
-// A link planted where the leader folder's right name would stand, to a
-// folder that is then removed: a name Windows cannot see, which no rename
-// can take, and waiting cannot change that.
-const std::string LINKED_AWAY = "C:\\Obcy\\usuniety";
-void PlantDanglingLink(Updater &u)
+// A link where the leader folder's right name would stand, to a folder
+// then removed: a name Windows cannot see and no rename can take. Planted,
+// or removed again.
+void LinkToNothing(Updater &u, bool planted)
 {
-    MakeFolders(LINKED_AWAY);
-    ASSERT_TRUE(PlantLink(u.game.dir + LEADER_DIR_RIGHT, LINKED_AWAY));
-    RemoveTree("C:\\Obcy");
-    ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(u.game.dir + LEADER_DIR_RIGHT); }));
-}
-void RemoveDanglingLink(Updater &u)
-{
-    MakeFolders(LINKED_AWAY);
-    ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return Exists(u.game.dir + LEADER_DIR_RIGHT); }));
-    RemoveLink(u.game.dir + LEADER_DIR_RIGHT);
-    RemoveTree("C:\\Obcy");
+    std::string link = u.game.dir + LEADER_DIR_RIGHT, gone = "C:\\Usuniety";
+    MakeFolders(gone);
+    ASSERT_TRUE(planted ? PlantLink(link, gone) : WaitUntil(WAIT_MS, [&] { return Exists(link); }));
+    if (!planted)
+        RemoveLink(link);
+    RemoveTree(gone);
+    ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); }));
 }
 
 // A run stopped at a step: the cause, its remedy (none: the cause stays),
@@ -232,8 +225,8 @@ struct FailCase {
     // The new settler text needs two blocks; the worker's three more.
     { "full disk at step 3", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 1); }, EmptyDrive, 3, "2 2 old old", false },
     { "full disk at step 4", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 3); }, EmptyDrive, 4, "2 2 old old", false },
-    { "a link with nothing behind it at the leader folder's right name", GAME_DIR, PlantDanglingLink,
-      RemoveDanglingLink, 1, "0 0 old old", false },
+    { "a link to nothing at the leader folder's right name", GAME_DIR, [](Updater &u) { LinkToNothing(u, true); },
+      [](Updater &u) { LinkToNothing(u, false); }, 1, "0 0 old old", false },
     { "no worker folder", GAME_DIR,
       [](Updater &u) {
           RemoveTree(u.game.dir + "\\Art\\Units\\Robotnik Era Przemysłowa");
@@ -288,12 +281,8 @@ TEST_F(Updater, AStoppedUpdateFinishesOnceItsCauseIsRemoved)
                 c.mend(*this);
             if (!c.mend) {
                 stops();
-            } else {
-                PressButton(dialog, IDC_INSTALL);
-                Answer(DONE_CAPTION, DONE_TEXT);
-                EXPECT_EQ(LogText(dialog), log + FULL_RUN_LOG);
-                ExpectSteps(4);
-            }
+            } else
+                Install(dialog, log);
             EXPECT_EQ(CloseByCloseBox(dialog), 0u);
             if (restart && c.mend)
                 ExpectCalledUpdated();
@@ -325,10 +314,7 @@ TEST_F(Updater, ADllPlantedBesideTheExeIsNeverLoaded)
     HWND dialog = OpenInstaller(folder + "\\" + name);
     RegDeleteKeyA(HKEY_CURRENT_USER, overrides.c_str());
     ASSERT_TRUE(dialog);
-    PressButton(dialog, IDC_INSTALL);
-    Answer(DONE_CAPTION, DONE_TEXT);
-    EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
-    ExpectSteps(4);
+    Install(dialog, Welcome(game.dir));
     EXPECT_EQ(CloseByCloseBox(dialog), 0u);
     EXPECT_FALSE(Exists(folder + "\\uxtheme.dll.loaded"));
 }

@@ -148,6 +148,14 @@ HWND Updater::OpenInstaller(const std::string &exe)
     return dialog;
 }
 
+void Updater::Install(HWND dialog, const std::string &logBefore)
+{
+    PressButton(dialog, IDC_INSTALL);
+    Answer(DONE_CAPTION, DONE_TEXT);
+    EXPECT_EQ(LogText(dialog), logBefore + FULL_RUN_LOG);
+    ExpectSteps(4);
+}
+
 void Updater::ExpectCalledUpdated()
 {
     Start();

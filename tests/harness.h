@@ -72,6 +72,9 @@ public:
     HWND OpenInstaller(const std::string &exe = g_exe);
     // Starts the program, which must call the game updated and end.
     void ExpectCalledUpdated();
+    // "Instaluj" updates the game: the completion box, the log so far
+    // followed by the whole run's, every fix on disk.
+    void Install(HWND dialog, const std::string &logBefore);
     // The program ends without ever showing its window.
     void ExpectEndWithoutWindow();
     // A run ends at a failed step: its log as given, "Instaluj" enabled.

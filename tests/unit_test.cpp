@@ -18,21 +18,15 @@ TEST(StatusLog, ShowsEachPieceAndLineBreakAndNeverGrowsPastItsBuffer)
     auto box = [] { return WindowText(GetDlgItem(g_hDlg, IDC_STATUS)); };
     AppendStatus("Krok 1... ");
     EXPECT_EQ(box(), "Krok 1... ");
-    AppendStatus("błąd!");
-    EXPECT_EQ(AppendStatus(NULL), 0);
-    EXPECT_EQ(box(), "Krok 1... b\xB3\xB9" "d!\r\n");
-
     // A thousand failed attempts' worth: cut at the buffer, all that fits shown.
-    std::string expected = box();
-    for (int i = 0; i < 1000; i++) {
-        AppendStatus("Krok 1... ");
+    std::string expected = "Krok 1... ";
+    for (int i = 0; i < 1000; i++, expected += "b\xB3\xB9" "d!\r\nKrok 1... ") {
         AppendStatus("błąd!");
-        AppendStatus(NULL);
-        expected += "Krok 1... b\xB3\xB9" "d!\r\n";
+        EXPECT_EQ(AppendStatus(NULL), 0);
+        AppendStatus("Krok 1... ");
     }
     EXPECT_EQ(strlen(g_statusText), (size_t)STATUS_CAPACITY - 1);
     EXPECT_EQ(box(), expected.substr(0, STATUS_CAPACITY - 1));
-
     FreeStatus();
     EXPECT_EQ(g_statusText, (char *)NULL);
     FreeStatus();
