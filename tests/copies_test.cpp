@@ -1,28 +1,23 @@
-// Two copies of the program on one game, as a player's second double click
-// on a slow PC starts them, on the NT and the 9x road, with the game files
-// watched throughout; and a replacement that another program cuts short
-// while a run is held.
+// Two copies of the program on one game, as a second double click starts
+// them, on both roads, the game files watched throughout.
 #include "harness.h"
 
 #include <tlhelp32.h>
 
 namespace {
 
-// A file's size, looked up without opening it, so as not to stand in the
-// way of the copies watched; -1 when it is not there.
+// A file's size, looked up without opening it; -1 when it is not there.
 long long SizeOf(const std::string &path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? (long long)data.nFileSizeLow : -1;
 }
 
-// Looks at the game files by their sizes from a thread of its own, until
-// ended. At every look each must be whole, old or new: a renamed INI in one
-// of its places (looked at in the order it moves through them, so that a
-// move between two looks cannot hide it), the settler and worker files
-// under their names or, on the 9x road, gone for a moment with their whole
-// replacement beside them (looked at again after it, which may have just
-// taken the name). found: the first look that was not so.
+// Looks at the game files' sizes from a thread of its own; at every look
+// each must be whole, old or new: a renamed INI in one of its places (in
+// the order it moves through them), the settler and worker files under
+// their names or, on 9x, gone a moment with their whole replacement beside
+// (looked at again after it). found: the first look that was not so.
 struct Watch {
     const SampleGame &game;
     std::string found;
@@ -55,6 +50,7 @@ struct Watch {
             w->found = w->Look();
         return 0;
     }
+    // Ends the watch, and says what it found.
     std::string End()
     {
         stop = 1;
@@ -64,8 +60,8 @@ struct Watch {
     ~Watch() { End(), CloseHandle(thread); }
 };
 
-// Stops, or lets go on, every thread of a copy but its window's: its run
-// stands still wherever it is, as on a PC too busy to give it a turn.
+// Stops, or lets go on, every thread of a copy but its window's, as a PC
+// too busy to give it a turn would.
 void Freeze(const PROCESS_INFORMATION &copy, bool frozen)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -101,13 +97,8 @@ public:
         step();
         std::swap(process, second);
     }
-    void OpenSecond()
-    {
-        OnSecond([&] { other = OpenInstaller(); });
-    }
-    // The first copy's run held inside step 4 and frozen there: the worker
-    // file held by another program, the settler's and the worker's
-    // replacements written beside their files.
+    // The first copy's run frozen in step 4, the worker file held by
+    // another program, both replacements written.
     void HoldFirstRunInStepFour()
     {
         held = CreateFileA((game.dir + WORKER_INI).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
@@ -124,8 +115,7 @@ public:
         held = NULL;
         Freeze(process, false);
     }
-    // The second copy's run shows its first step, waiting for its turn,
-    // and nothing more for ms.
+    // The second copy's run waits for its turn at step 1 for ms at least.
     void SecondWaits(DWORD ms)
     {
         PressButton(other, IDC_INSTALL);
@@ -133,21 +123,11 @@ public:
         EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(other) == waiting; })) << LogText(other);
         EXPECT_FALSE(WaitUntil(ms, [&] { return LogText(other) != waiting; })) << LogText(other);
     }
-    // A copy's run ends with the completion box, and its log as given.
-    void ExpectCompleted(HWND dialog, const std::string &logBefore)
-    {
-        Answer(DONE_CAPTION, DONE_TEXT);
-        EXPECT_EQ(LogText(dialog), logBefore + FULL_RUN_LOG);
-    }
 };
 
-// How two copies on one game overlap, from both windows open (but where
-// the second starts later, or not at all) to the last run's press; the
-// first copy's run is held in step 4 (see HoldFirstRunInStepFour) in all
-// but the presses. In the emulated PC, where each start takes seconds, the
-// 9x road keeps the rows where it differs from NT's (its game file gives
-// way before the replacement takes the name), and a few ms apart is at
-// once, so only the presses at once are made.
+// How two copies overlap, from the windows open to the last press. The
+// emulated PC, where a start takes seconds, keeps on 9x the rows where its
+// road differs, and only the presses at once (a few ms apart is at once).
 enum Roads { BOTH_ROADS, NT_ROAD, BOTH_ROADS_NATIVELY };
 struct OverlapCase {
     const char *name;
@@ -162,7 +142,7 @@ struct OverlapCase {
     { "a second start while the first run is held in step 4", false, false, BOTH_ROADS_NATIVELY,
       [](Copies &t) {
           t.HoldFirstRunInStepFour();
-          t.OpenSecond();
+          t.OnSecond([&] { t.other = t.OpenInstaller(); });
           EXPECT_TRUE(t.ReplacementsStand()) << "the start settled another run's leftovers";
           t.LetFirstRunGo();
           PressButton(t.other, IDC_INSTALL);
@@ -183,7 +163,7 @@ struct OverlapCase {
       [](Copies &t) {
           t.HoldFirstRunInStepFour();
           t.SecondWaits(20000);
-          t.ExpectStopped(t.other, t.otherLog += STEP_ONE_FAILED);
+          t.ExpectStopped(t.other, t.otherLog += StoppedAt(1));
           EXPECT_TRUE(t.ReplacementsStand());
           t.LetFirstRunGo();
           t.ExpectCompleted(t.first, t.log);
@@ -202,9 +182,8 @@ struct OverlapCase {
       } },
 };
 
-// After each: no game file was lost or torn at any look, every copy that
-// ran (but one killed) ended with the completion box, and the next start
-// calls the game updated, byte for byte, with nothing left beside its files.
+// After each: no file lost or torn at any look, every copy's run (but one
+// killed) completed, and the game updated, byte for byte.
 TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
 {
     for (const char *version : { (const char *)NULL, "win98" })
@@ -220,7 +199,7 @@ TEST_F(Copies, TwoCopiesOnOneGameBothEndWithTheUpdateDoneAndNeverLoseAFile)
             firstToComplete = true;
             ASSERT_TRUE(first = OpenInstaller());
             if (c.secondOpen)
-                OpenSecond();
+                OnSecond([&] { other = OpenInstaller(); });
             log = otherLog = Welcome(game.dir);
             Watch watch{ game };
             c.overlap(*this);

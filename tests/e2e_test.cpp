@@ -1,18 +1,11 @@
 // The real exe under Wine, driven through its windows as a player would.
-#include <stdlib.h>
 
 #include "harness.h"
 
 namespace {
 
-void WriteSettler(Updater &u, int length)
-{
-    ASSERT_TRUE(WriteBytes(u.game.dir + SETTLER_INI, std::string(length, ';')));
-}
-
-// What the program shows at start for each state of the registry and the
-// game: the description box or not, then the box that ends it, or else its
-// window with the folder as the welcome shows it.
+// At start, for each state of the registry and the game: the description
+// box or not, then the box that ends it, or else the window.
 struct StartCase {
     const char *name;
     void (*arrange)(Updater &);
@@ -23,9 +16,11 @@ struct StartCase {
     { "an empty folder value", [](Updater &) { ASSERT_TRUE(SetInstallValue(REG_SZ, "", 1)); }, false, NO_GAME_TEXT },
     { "a folder that does not exist", [](Updater &) { ASSERT_TRUE(SetInstallPath("C:\\Gry\\Brak")); }, true,
       ALREADY_TEXT },
-    { "settler INI of 1653 bytes", [](Updater &u) { WriteSettler(u, 1653); }, true, ALREADY_TEXT },
-    { "settler INI of 1655 bytes", [](Updater &u) { WriteSettler(u, 1655); }, true, ALREADY_TEXT },
-    { "settler INI empty", [](Updater &u) { WriteSettler(u, 0); }, true, ALREADY_TEXT },
+    { "settler INI of 1653 bytes", [](Updater &u) { WriteBytes(u.game.dir + SETTLER_INI, std::string(1653, ';')); }, true,
+      ALREADY_TEXT },
+    { "settler INI of 1655 bytes", [](Updater &u) { WriteBytes(u.game.dir + SETTLER_INI, std::string(1655, ';')); }, true,
+      ALREADY_TEXT },
+    { "settler INI empty", [](Updater &u) { WriteBytes(u.game.dir + SETTLER_INI, ""); }, true, ALREADY_TEXT },
     { "settler INI missing", [](Updater &u) { DeleteFileA((u.game.dir + SETTLER_INI).c_str()); }, true,
       ALREADY_TEXT },
     { "a folder with a trailing backslash", [](Updater &u) { ASSERT_TRUE(SetInstallPath(u.game.dir + "\\")); },
@@ -52,10 +47,9 @@ TEST_F(Updater, StartUpShowsItsBoxesInOrderAndOpensOnlyOnTheGameAsInstalled)
     }
 }
 
-// Every Windows the exe declares, as Wine reports it to the exe: the road
-// of Windows 95/98/ME (no MoveFileEx; a replacement in two calls) and that
-// of Windows NT. In the emulated PC, where each start takes seconds, ME and
-// 2000 are left out: they take the roads of 98 and of NT 4.0 and XP.
+// Every Windows the exe declares, as Wine reports it to the exe: the roads
+// of 95/98/ME (a replacement in two calls) and of NT. The emulated PC,
+// where a start takes seconds, leaves out ME and 2000 (98's and NT's roads).
 struct WindowsCase {
     const char *version;
     bool win9x, emulated;
@@ -83,9 +77,6 @@ TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnceOnEveryWindows)
         RECT r;
         GetWindowRect(dialog, &r);
         EXPECT_TRUE(r.left == 0 && r.top == 0) << "not at the top left";
-        GUITHREADINFO gui = { sizeof gui };
-        GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &gui);
-        EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, IDC_INSTALL));
         EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
 
         PressButton(dialog, IDC_INSTALL);
@@ -93,27 +84,21 @@ TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnceOnEveryWindows)
         ASSERT_TRUE(WaitForDialog(process.dwProcessId, DONE_CAPTION));
         EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Zamknij");
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_INSTALL)));
-        Answer(DONE_CAPTION, DONE_TEXT);
-        EXPECT_EQ(LogText(dialog), Welcome(game.dir) + FULL_RUN_LOG);
+        ExpectCompleted(dialog, Welcome(game.dir));
         PressButton(dialog, IDC_CANCEL);
         ASSERT_TRUE(WaitForExit(process, WAIT_MS));
         ExpectCalledUpdated();
         // Nothing else on the drive changed, not even outside the game.
-        std::string g = GAME_DIR;
-        EXPECT_EQ(Changes(before, Snapshot("C:", false)), (std::set<std::string>{
-                      "- " + g + LEADER_DIR_WRONG, "- " + g + LEADER_DIR_WRONG + LEADER_INI_WRONG,
-                      "+ " + g + LEADER_DIR_RIGHT, "+ " + g + LEADER_DIR_RIGHT + LEADER_INI_RIGHT,
-                      "- " + g + ARMY_DIR_WRONG, "- " + g + ARMY_DIR_WRONG + ARMY_INI_WRONG,
-                      "+ " + g + ARMY_DIR_RIGHT, "+ " + g + ARMY_DIR_RIGHT + ARMY_INI_RIGHT,
-                      "* " + g + SETTLER_INI, "* " + g + WORKER_INI }));
+        std::set<std::string> changed = { "* " + game.dir + SETTLER_INI, "* " + game.dir + WORKER_INI };
+        for (int unit = 0; unit < 2; unit++)
+            for (std::string place : { "- " + game.dir + IniPlace(unit, 0), "+ " + game.dir + IniPlace(unit, 2) })
+                changed.insert(place), changed.insert(place.substr(0, place.rfind('\\')));
+        EXPECT_EQ(Changes(before, Snapshot("C:", false)), changed);
         ExpectSteps(4);
 
-        // The road taken shows when another program holds the settler file
-        // open and lets others delete it. NT replaces it in one call, which
-        // waits at step 4, the worker file already new, until the holder
-        // lets go: here after half the wait, well beyond a passing moment.
-        // 9x, which cannot delete an open file, finds it held at step 3 and
-        // stops, the game as it was; the next run finishes.
+        // The settler held so that others may delete it: NT's one-call
+        // replace waits in step 4 until the holder lets go, here after half
+        // the wait; 9x, which deletes no open file, stops at step 3.
         UseGame(GAME_DIR);
         dialog = OpenInstaller();
         ASSERT_TRUE(dialog);
@@ -126,27 +111,20 @@ TEST_F(Updater, TheTypicalRoadUpdatesTheGameOnceOnEveryWindows)
             ExpectStopped(dialog, log += "błąd!\r\n");
             ExpectSteps(2);
             CloseHandle(held);
-            PressButton(dialog, IDC_INSTALL);
-            log += FULL_RUN_LOG;
+            Install(dialog, log);
         } else {
             log += "OK\r\nKrok 4... ";
-            ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log && File(WORKER_INI) == WORKER_NEW; }))
-                << LogText(dialog);
+            ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log && OnDisk() == "2 2 old+tmp new"; })) << LogText(dialog);
             EXPECT_FALSE(WaitUntil(LOCK_WAIT_MS / 2, [&] { return LogText(dialog) != log; })) << LogText(dialog);
-            EXPECT_EQ(File(SETTLER_INI), game.settlerIni);
             CloseHandle(held);
-            log = Welcome(game.dir) + FULL_RUN_LOG;
+            ExpectCompleted(dialog, Welcome(game.dir));
+            ExpectSteps(4);
         }
-        Answer(DONE_CAPTION, DONE_TEXT);
-        EXPECT_EQ(LogText(dialog), log);
-        ExpectSteps(4);
         EXPECT_EQ(CloseByCloseBox(dialog), 0u);
     }
 }
 
-// Drive T: is a small file system with 1 KiB blocks (see the test command).
-// Fills it, a block and then a byte at a time, so that only freeBlocks
-// blocks stay free.
+// Fills drive T: (1 KiB blocks, see the test command) but freeBlocks.
 void FillDriveLeaving(Updater &u, int freeBlocks)
 {
     std::string spare = u.game.dir + "\\spare";
@@ -166,8 +144,8 @@ void EmptyDrive(Updater &u)
     DeleteFileA((u.game.dir + "\\filler").c_str());
 }
 
-// Another program holding a game file as a game or a scanner opens it:
-// others may read and write it, not rename or replace it.
+// A game file held as a game or a scanner holds it.
+const std::string WORKER_DIR = "\\Art\\Units\\Robotnik Era Przemysłowa";
 HANDLE g_held;
 void Hold(Updater &u, const std::string &suffix)
 {
@@ -184,9 +162,8 @@ void ReadOnly(Updater &u, const char *suffix, bool readOnly)
     ASSERT_TRUE(SetFileAttributesA((u.game.dir + suffix).c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL));
 }
 
-// A link where the leader folder's right name would stand, to a folder
-// then removed: a name Windows cannot see and no rename can take. Planted,
-// or removed again.
+// A link at the leader folder's right name to a folder then removed: a
+// name Windows cannot see and no rename can take; planted, or removed.
 void LinkToNothing(Updater &u, bool planted)
 {
     std::string link = u.game.dir + LEADER_DIR_RIGHT, gone = "C:\\Usuniety";
@@ -198,14 +175,11 @@ void LinkToNothing(Updater &u, bool planted)
     ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); }));
 }
 
-// A run stopped at a step: the cause, its remedy (none: the cause stays),
-// and the disk after the stop (see OnDisk); the settler, the update's
-// record, keeps its old text. Once the cause is gone, one more "Instaluj"
-// finishes the update, in the same window or after a restart; while it
-// stays, every run stops again and no start calls the game updated. A file
-// held by another program fails its step only once the wait is over; any
-// other cause at once (timed where it is the first step, so that no other
-// step's time counts).
+// A run stopped at a step: the cause, its remedy (none: it stays), the disk
+// after. Once the cause is gone, one "Instaluj" finishes the update, in the
+// same window or after a restart; while it stays, no start calls the game
+// updated. A held file fails its step after the wait, any other cause at
+// once (timed at step 1, where no other step's time counts).
 struct FailCase {
     const char *name, *dir;
     void (*arrange)(Updater &);
@@ -219,27 +193,18 @@ struct FailCase {
     { "settler INI read-only", GAME_DIR, [](Updater &u) { ReadOnly(u, SETTLER_INI, true); },
       [](Updater &u) { ReadOnly(u, SETTLER_INI, false); }, 3, "2 2 old old", false },
     { "settler INI held past the wait", GAME_DIR, [](Updater &u) { Hold(u, SETTLER_INI); }, LetGo, 3, "2 2 old old", true },
-    { "worker INI read-only", GAME_DIR, [](Updater &u) { ReadOnly(u, WORKER_INI, true); },
-      [](Updater &u) { ReadOnly(u, WORKER_INI, false); }, 4, "2 2 old old", false },
     { "worker INI held past the wait", GAME_DIR, [](Updater &u) { Hold(u, WORKER_INI); }, LetGo, 4, "2 2 old old", true },
     // The new settler text needs two blocks; the worker's three more.
     { "full disk at step 3", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 1); }, EmptyDrive, 3, "2 2 old old", false },
     { "full disk at step 4", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 3); }, EmptyDrive, 4, "2 2 old old", false },
     { "a link to nothing at the leader folder's right name", GAME_DIR, [](Updater &u) { LinkToNothing(u, true); },
       [](Updater &u) { LinkToNothing(u, false); }, 1, "0 0 old old", false },
-    { "no worker folder", GAME_DIR,
-      [](Updater &u) {
-          RemoveTree(u.game.dir + "\\Art\\Units\\Robotnik Era Przemysłowa");
-          u.game.workerIni = "<missing>";
-      },
+    { "no worker folder", GAME_DIR, [](Updater &u) { RemoveTree(u.game.dir + WORKER_DIR), u.game.workerIni = "<missing>"; },
       NULL, 4, "2 2 old old", false },
     { "no leader folder under either name", GAME_DIR, [](Updater &u) { RemoveTree(u.game.dir + LEADER_DIR_WRONG); },
       NULL, 1, "? 0 old old", false },
     { "army folder under both names", GAME_DIR,
-      [](Updater &u) {
-          MakeFolders(u.game.dir + ARMY_DIR_RIGHT);
-          ASSERT_TRUE(WriteBytes(u.game.dir + ARMY_DIR_RIGHT + ARMY_INI_RIGHT, u.game.armyIni));
-      },
+      [](Updater &u) { MakeFolders(u.game.dir + ARMY_DIR_RIGHT), WriteBytes(u.game.dir + IniPlace(1, 2), u.game.armyIni); },
       NULL, 2, "2 ? old old", false },
 };
 
@@ -250,10 +215,7 @@ TEST_F(Updater, AStoppedUpdateFinishesOnceItsCauseIsRemoved)
             SCOPED_TRACE(testing::Message() << c.name << (restart ? ", after a restart" : ", in the same window"));
             if (!c.mend && !restart)
                 continue;
-            if (c.dir[0] == 'T' && GetDriveTypeA("T:\\") == DRIVE_NO_ROOT_DIR) {
-                ADD_FAILURE() << "no size-limited drive T: in this prefix";
-                break;
-            }
+            ASSERT_TRUE(c.dir[0] != 'T' || GetDriveTypeA("T:\\") != DRIVE_NO_ROOT_DIR) << "no size-limited drive T: here";
             UseGame(c.dir);
             c.arrange(*this);
             HWND dialog = OpenInstaller();
@@ -286,19 +248,14 @@ TEST_F(Updater, AStoppedUpdateFinishesOnceItsCauseIsRemoved)
             EXPECT_EQ(CloseByCloseBox(dialog), 0u);
             if (restart && c.mend)
                 ExpectCalledUpdated();
-            else if (restart) {
-                Start();
-                Answer(DESCRIPTION_CAPTION, DESCRIPTION_TEXT);
-                EXPECT_TRUE(WaitForDialog(process.dwProcessId, INSTALLER_CAPTION)) << "called updated";
-            }
+            else if (restart)
+                EXPECT_TRUE(OpenInstaller()) << "called updated";
         }
 }
 
-// A DLL saved beside the exe under a system DLL's name, as in a Downloads
-// folder, with Wine told to prefer such a copy as Windows does: the typical
-// road goes as ever and the DLL is never loaded. Wine takes the override for
-// one program from this key (its loader reads WINEDLLOVERRIDES from the Unix
-// environment, which a Windows parent cannot hand on).
+// A DLL beside the exe in a Downloads folder under a system DLL's name,
+// Wine told to prefer it as Windows does (by this key: a Windows parent
+// cannot hand on WINEDLLOVERRIDES): the road goes as ever, the DLL unloaded.
 TEST_F(Updater, ADllPlantedBesideTheExeIsNeverLoaded)
 {
     char planted[MAX_PATH];

@@ -1,6 +1,5 @@
 #include "harness.h"
 
-#include <string.h>
 
 std::string g_exe;
 
@@ -73,6 +72,14 @@ std::set<std::string> Changes(const Entries &before, const Entries &after)
     return changed;
 }
 
+unsigned long long Fnv1a(const char *bytes, size_t length)
+{
+    unsigned long long hash = 14695981039346656037ull;
+    for (size_t i = 0; i < length; i++)
+        hash = (hash ^ (unsigned char)bytes[i]) * 1099511628211ull;
+    return hash;
+}
+
 double Milliseconds()
 {
     LARGE_INTEGER frequency, now;
@@ -130,8 +137,8 @@ void Updater::Answer(const char *caption, const char *text)
 {
     // A box can show for a moment before its caption is set.
     HWND box = NULL;
-    bool shown = WaitUntil(WAIT_MS, [&] { return (box = FindDialog(process.dwProcessId, NULL, "")) && !WindowText(box).empty(); });
-    ASSERT_TRUE(shown) << "no message box; expected \"" << caption << "\"";
+    ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return (box = FindDialog(process.dwProcessId, NULL, "")) && !WindowText(box).empty(); }))
+        << "no message box; expected \"" << caption << "\"";
     ASSERT_EQ(WindowText(box), caption);
     EXPECT_EQ(MessageBoxText(box), text);
     CloseMessageBox(box);
@@ -148,11 +155,16 @@ HWND Updater::OpenInstaller(const std::string &exe)
     return dialog;
 }
 
+void Updater::ExpectCompleted(HWND dialog, const std::string &logBefore)
+{
+    Answer(DONE_CAPTION, DONE_TEXT);
+    EXPECT_EQ(LogText(dialog), logBefore + FULL_RUN_LOG);
+}
+
 void Updater::Install(HWND dialog, const std::string &logBefore)
 {
     PressButton(dialog, IDC_INSTALL);
-    Answer(DONE_CAPTION, DONE_TEXT);
-    EXPECT_EQ(LogText(dialog), logBefore + FULL_RUN_LOG);
+    ExpectCompleted(dialog, logBefore);
     ExpectSteps(4);
 }
 
@@ -179,8 +191,7 @@ void Updater::ExpectStopped(HWND dialog, const std::string &log)
         << LogText(dialog);
 }
 
-// The close box does nothing while the window is disabled (its completion
-// box is open, or it is closing), so the close is repeated until it ends.
+// The close box does nothing while the window is disabled: repeated.
 DWORD Updater::CloseByCloseBox(HWND dialog)
 {
     DWORD exitCode = 0xDEAD, posted = 0;
@@ -227,13 +238,11 @@ std::string Updater::Steps(int n)
     return STATES[n];
 }
 
-// The first argument that is not a GoogleTest flag names the exe under test
-// (a Unix path, as CTest gives it).
+// The first argument not GoogleTest's: the exe under test, a Unix path.
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    // Each look at the windows is a round of calls to Wine's server, which
-    // the program under test waits on too; in the emulated PC they cost.
+    // Each look at the windows costs the program a turn at Wine's server.
     if (RunsEmulated())
         g_pollMs = 30;
     if (argc > 1)

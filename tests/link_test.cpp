@@ -1,14 +1,11 @@
-// Links planted in the game folder by someone else, as junctions are on
-// Windows: the program, run as administrator, must never turn a rename, a
-// write or a delete through one of them against anything outside the game,
-// nor take one for its work done.
+// Links planted in the game folder, as another user's junctions: no change
+// goes through one to anything outside the game, none counts as work done.
 #include "harness.h"
 
 namespace {
 
-// Outside the game: a whole game of its own, with files of the very names
-// the program writes and removes, and one holding the beginning of the new
-// settler text, as a replacement cut short would.
+// Outside: a game of its own with files of the names the program writes
+// and removes, and the beginning of the new settler text, as a cut leaves.
 const char OUTSIDE[] = "C:\\Obcy";
 const std::string OUTSIDE_GAME = std::string(OUTSIDE) + "\\Valtheria III";
 const std::string SETTLER_DIR = "\\Art\\Units\\Osadnik Era Przemysłowa";
@@ -24,29 +21,29 @@ void MakeOutside()
     WriteBytes(PREFIX_OF_NEW, SETTLER_NEW.substr(0, 100));
 }
 
-// Where each link is planted (under the game, or C:\Gry for the folder
-// above it) and what it points to (none: the outside file of the same
-// name), what is done to the game first, whether the links come while the
-// window is open, and the log and the disk (read through the links) the
-// run must end with (the outside's replacements seen through them).
+// Each link's place under the game ("": the game folder, "..": the one
+// above) and target (none: the outside's of that name), what is done to
+// the game first, whether the links come with the window open, and the
+// log and the disk (read through the links) at the end.
 struct Link {
     std::string at, target;
-    bool Used() const { return !at.empty() || !target.empty(); }
+    std::string Path() const { return at == ".." ? "C:\\Gry" : GAME_DIR + at; }
 };
 struct LinkCase {
     const char *name;
-    Link links[2];
+    std::vector<Link> links;
     void (*arrange)(const std::string &game);
     bool whileOpen;
-    const char *log, *onDisk;
+    std::string log;
+    const char *onDisk;
 } const LINK_CASES[] = {
     // Where the link names a folder beside it, only its being a link tells.
     { "a unit folder linked to one beside it", { { SETTLER_DIR, GAME_DIR + SETTLER_COPY } },
       [](const std::string &g) { ASSERT_TRUE(MoveFileA((g + SETTLER_DIR).c_str(), (g + SETTLER_COPY).c_str())); },
       false, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old old" },
-    { "a linked Art\\Units", { { "\\Art\\Units" } }, NULL, false, STEP_ONE_FAILED, "0 0 old+tmp old+tmp" },
-    { "a linked game folder", { { "", OUTSIDE_GAME } }, NULL, false, STEP_ONE_FAILED, "0 0 old+tmp old+tmp" },
-    { "a linked folder above the game", { { "..", OUTSIDE } }, NULL, false, STEP_ONE_FAILED, "0 0 old+tmp old+tmp" },
+    { "a linked Art\\Units", { { "\\Art\\Units" } }, NULL, false, StoppedAt(1), "0 0 old+tmp old+tmp" },
+    { "a linked game folder", { { "", OUTSIDE_GAME } }, NULL, false, StoppedAt(1), "0 0 old+tmp old+tmp" },
+    { "a linked folder above the game", { { "..", OUTSIDE } }, NULL, false, StoppedAt(1), "0 0 old+tmp old+tmp" },
     { "a settler INI that is a link", { { SETTLER_INI } }, NULL, false,
       "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old old" },
     // As a run cut short would leave the leader INI but for the link.
@@ -56,27 +53,13 @@ struct LinkCase {
           ASSERT_TRUE(MoveFileA((g + LEADER_DIR_WRONG).c_str(), (g + LEADER_DIR_RIGHT).c_str()));
           ASSERT_TRUE(DeleteFileA((g + LEADER_DIR_RIGHT + LEADER_INI_WRONG).c_str()));
       },
-      false, STEP_ONE_FAILED, "2 0 old old" },
+      false, StoppedAt(1), "2 0 old old" },
     { "a link under the replacement's name while the window is open", { { WORKER_INI + TMP } }, NULL, true,
       "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... błąd!\r\n", "2 2 old old+tmp" },
     { "links under the replacements' names at start", { { SETTLER_INI + TMP, PREFIX_OF_NEW }, { WORKER_INI + TMP } },
       NULL, false, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old+tmp old+tmp" },
     { "no link anywhere", {}, NULL, false, FULL_RUN_LOG, "2 2 new new" },
 };
-
-// Where a link of a row stands: "" is the game folder, ".." the folder above.
-std::string LinkPath(const Link &link)
-{
-    return link.at == ".." ? "C:\\Gry" : GAME_DIR + link.at;
-}
-
-void Plant(const Link &link)
-{
-    std::string path = LinkPath(link);
-    RemoveTree(path);
-    DeleteFileA(path.c_str());
-    ASSERT_TRUE(PlantLink(path, link.target.empty() ? OUTSIDE_GAME + link.at : link.target)) << path;
-}
 
 TEST_F(Updater, NoLinkInTheGameFolderTurnsAChangeAgainstAnythingOutsideIt)
 {
@@ -89,8 +72,11 @@ TEST_F(Updater, NoLinkInTheGameFolderTurnsAChangeAgainstAnythingOutsideIt)
             c.arrange(game.dir);
         auto plant = [&](bool now) {
             for (const Link &link : c.links)
-                if (now && link.Used())
-                    Plant(link);
+                if (now) {
+                    RemoveTree(link.Path());
+                    DeleteFileA(link.Path().c_str());
+                    ASSERT_TRUE(PlantLink(link.Path(), link.target.empty() ? OUTSIDE_GAME + link.at : link.target));
+                }
         };
         plant(!c.whileOpen);
         HWND dialog = OpenInstaller();
@@ -104,8 +90,7 @@ TEST_F(Updater, NoLinkInTheGameFolderTurnsAChangeAgainstAnythingOutsideIt)
         EXPECT_EQ(CloseByCloseBox(dialog), 0u);
         EXPECT_EQ(OnDisk(), c.onDisk);
         for (const Link &link : c.links)
-            if (link.Used())
-                RemoveLink(LinkPath(link));
+            RemoveLink(link.Path());
         EXPECT_EQ(Changes(before, Snapshot(OUTSIDE, true)), std::set<std::string>()) << "outside the game";
     }
     RemoveTree(OUTSIDE);

@@ -1,5 +1,5 @@
-// Stands for a DLL that a download left beside the updater under a system
-// DLL's name: loaded into a process, it leaves a marker file beside itself.
+// A DLL left beside the updater under a system DLL's name: loaded, it
+// leaves a marker file beside itself.
 #include <windows.h>
 #include <string.h>
 

@@ -1,5 +1,4 @@
-// The program's own functions against the real registry, file system and
-// edit box of the Wine prefix.
+// The program's own functions on the prefix's registry, disk and windows.
 #include "harness.h"
 
 #include "installer/installer_dialog.h"
@@ -35,9 +34,8 @@ TEST(StatusLog, ShowsEachPieceAndLineBreakAndNeverGrowsPastItsBuffer)
     DestroyWindow(g_hDlg);
 }
 
-// The registry value in every form a setup or a stray tool could leave:
-// `chars` letters, then `nuls` NULs, the same for every type, since the
-// type is not looked at. Accepted values are read as the letters alone.
+// The registry value as a setup or a stray tool could leave it, in every
+// type: `chars` letters, then `nuls` NULs; accepted, it is the letters.
 struct RegistryCase {
     int chars, nuls;
     bool accepted;
@@ -48,8 +46,7 @@ struct RegistryCase {
     { 250, 0, false }, { 250, 1, false }, { 1000, 1, false },
 };
 
-// Leaves a pattern where the next call's locals will be, so that reading
-// past the registry data would show as stray letters.
+// Letters where the next call's locals will be, to show a read past the data.
 __attribute__((noinline)) void DirtyStack()
 {
     volatile char junk[16384];
@@ -84,10 +81,8 @@ TEST(InstallPath, EveryTypeAndLengthHasItsOutcomeAndNothingIsWrittenPastTheText)
     DeleteGameKey();
 }
 
-// Which files and folders a path may not go through, by their listing:
-// the reparse points that name another place, as Windows documents their
-// tags, and one whose tag the listing did not give (Wine gives none).
-// Cloud placeholders, compressed and other storage files are no links.
+// Which listed files and folders are links: reparse points whose documented
+// tags name another place, or whose tag the listing did not give (Wine's).
 struct ListingCase {
     const char *name;
     DWORD attributes, tag;
@@ -99,11 +94,9 @@ struct ListingCase {
     { "tag unreadable", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0, true },
     { "cloud files", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0x9000001A, false },
     { "OneDrive folder (cloud files 7)", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, 0x9000701A, false },
-    { "cloud files F", FILE_ATTRIBUTE_REPARSE_POINT, 0x9000F01A, false },
     { "compressed (WOF)", FILE_ATTRIBUTE_REPARSE_POINT, 0x80000017, false },
     { "deduplicated", FILE_ATTRIBUTE_REPARSE_POINT, 0x80000013, false },
     { "storage-managed (HSM)", FILE_ATTRIBUTE_REPARSE_POINT, 0xC0000004, false },
-    { "storage-managed (HSM2)", FILE_ATTRIBUTE_REPARSE_POINT, 0x80000006, false },
     { "no reparse point, a stray tag field", FILE_ATTRIBUTE_DIRECTORY, 0xA0000003, false },
 };
 
@@ -113,12 +106,10 @@ TEST(Listing, OnlyAReparsePointNamingAnotherPlaceOrWithoutATagIsALink)
         EXPECT_EQ(ListedAsLink(c.attributes, c.tag), c.link) << c.name;
 }
 
-// The file functions on the prefix's disk: the game file and a file under
-// its replacement's name before ("<missing>"; "<no folder>": nor their
-// folder), and after a write of the new text (a read-only game file: no
-// write) or what the next start makes of what a run cut short (at any
-// point of either road) left there. A name the program did not fill is
-// never written through nor removed. The new text holds a NUL.
+// The game file and a file under its replacement's name ("<no folder>":
+// nor their folder) before and after a write of the new text (which holds
+// a NUL), or the next start's settling of what a cut run left there. A
+// name the program did not fill is never written through nor removed.
 const std::string NEW_TEXT("nowy tekst\0jednostki\r\n", 22), PART = NEW_TEXT.substr(0, 7);
 enum FileCall { WRITE, WRITE_READ_ONLY, SETTLE };
 struct FileCase {
@@ -169,18 +160,8 @@ TEST(GameFiles, AGameFileHoldsEveryNewByteOrIsLeftAsItWasAndOnlyTheProgramsLefto
     EXPECT_EQ(ProbeFileLength("C:\\windows"), 0);
 }
 
-// The corrected unit files, byte for byte with the NUL after them: their
-// lengths, and FNV-1a hashes of the texts as the update was written to
-// correct them (sections and keys in the game's order, Polish letters in
-// CP1250, CR LF after every line).
-unsigned long long Fnv1a(const char *bytes, size_t length)
-{
-    unsigned long long hash = 14695981039346656037ull;
-    for (size_t i = 0; i < length; i++)
-        hash = (hash ^ (unsigned char)bytes[i]) * 1099511628211ull;
-    return hash;
-}
-
+// The corrected unit files, byte for byte with the NUL after: sections and
+// keys in the game's order, Polish letters in CP1250, CR LF every line.
 TEST(UnitIniTexts, AreExactlyTheCorrectedSettlerAndWorkerFiles)
 {
     EXPECT_EQ(SETTLER_INI_LENGTH, 1663);
