@@ -162,19 +162,6 @@ void ReadOnly(Updater &u, const char *suffix, bool readOnly)
     ASSERT_TRUE(SetFileAttributesA((u.game.dir + suffix).c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL));
 }
 
-// A link at the leader folder's right name to a folder then removed: a
-// name Windows cannot see and no rename can take; planted, or removed.
-void LinkToNothing(Updater &u, bool planted)
-{
-    std::string link = u.game.dir + LEADER_DIR_RIGHT, gone = "C:\\Usuniety";
-    MakeFolders(gone);
-    ASSERT_TRUE(planted ? PlantLink(link, gone) : WaitUntil(WAIT_MS, [&] { return Exists(link); }));
-    if (!planted)
-        RemoveLink(link);
-    RemoveTree(gone);
-    ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); }));
-}
-
 // A run stopped at a step: the cause, its remedy (none: it stays), the disk
 // after. Once the cause is gone, one "Instaluj" finishes the update, in the
 // same window or after a restart; while it stays, no start calls the game
@@ -197,8 +184,6 @@ struct FailCase {
     // The new settler text needs two blocks; the worker's three more.
     { "full disk at step 3", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 1); }, EmptyDrive, 3, "2 2 old old", false },
     { "full disk at step 4", "T:\\Gra", [](Updater &u) { FillDriveLeaving(u, 3); }, EmptyDrive, 4, "2 2 old old", false },
-    { "a link to nothing at the leader folder's right name", GAME_DIR, [](Updater &u) { LinkToNothing(u, true); },
-      [](Updater &u) { LinkToNothing(u, false); }, 1, "0 0 old old", false },
     { "no worker folder", GAME_DIR, [](Updater &u) { RemoveTree(u.game.dir + WORKER_DIR), u.game.workerIni = "<missing>"; },
       NULL, 4, "2 2 old old", false },
     { "no leader folder under either name", GAME_DIR, [](Updater &u) { RemoveTree(u.game.dir + LEADER_DIR_WRONG); },

@@ -106,6 +106,18 @@ TEST(Listing, OnlyAReparsePointNamingAnotherPlaceOrWithoutATagIsALink)
         EXPECT_EQ(ListedAsLink(c.attributes, c.tag), c.link) << c.name;
 }
 
+// Which errors a rename, replace or removal waits out: a file another
+// program holds; not what no wait cures (gone, read-only media, a full
+// disk, a name that is no folder), which fails its step at once.
+TEST(GameFiles, OnlyAFileHeldByAnotherProgramIsWaitedFor)
+{
+    for (DWORD error : { ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED })
+        EXPECT_TRUE(IsHeldByAnotherProgram(error)) << error;
+    for (DWORD error : { ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ALREADY_EXISTS, ERROR_DIRECTORY,
+                         ERROR_WRITE_PROTECT, ERROR_DISK_FULL, ERROR_FILENAME_EXCED_RANGE })
+        EXPECT_FALSE(IsHeldByAnotherProgram(error)) << error;
+}
+
 // The game file and a file under its replacement's name ("<no folder>":
 // nor their folder) before and after a write of the new text (which holds
 // a NUL), or the next start's settling of what a cut run left there. A

@@ -14,12 +14,7 @@
 
 enum FileOperation { RENAME, REPLACE, REMOVE, OPEN_TO_REPLACE };
 
-/*
- * The errors with which Windows refuses to rename, replace or remove a file
- * that another program has open: a scanner, an indexer or a launcher
- * reading it. Every other error is one that no waiting can cure.
- */
-static bool IsHeldByAnotherProgram(DWORD error)
+bool IsHeldByAnotherProgram(DWORD error)
 {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
            error == ERROR_ACCESS_DENIED;

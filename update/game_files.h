@@ -15,6 +15,11 @@
 
 #include <stddef.h>
 
+/* True for the errors with which Windows refuses to rename, replace or
+   remove a file that another program has open (a scanner, an indexer, a
+   launcher): a moment's wait may cure them, and no other error. */
+bool IsHeldByAnotherProgram(unsigned long error);
+
 /* Name a replacement has beside the file it is to replace, until it does. */
 #define REPLACEMENT_SUFFIX ".tmp"
 
