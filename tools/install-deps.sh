@@ -22,9 +22,7 @@ done
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "install-deps: installing ${need[*]}" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    quietly "updating the package lists" apt-get update -qq
-    quietly "installing ${need[*]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
+    install_packages "${need[@]}"
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^pl_PL\.utf-\?8$'; then

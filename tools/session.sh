@@ -14,6 +14,8 @@
 #   phase TEXT                 on the emulated road, a progress line with
 #                              the minutes elapsed; nothing where Wine runs
 #                              here
+#   install_packages PACKAGE...
+#                              installs Debian packages, quietly
 #   build_targets [TARGET...]  configures the cross build and builds them
 #                              (everything when none is named)
 #   use_prefix NAME            a fresh Wine prefix build/wine/NAME, exported
@@ -77,6 +79,25 @@ continue_where_wine_runs() {
 phase() {
     emulated_road || return 0
     echo "[$(( ($(date +%s) - UPDATER_STARTED) / 60 )) min] $*"
+}
+
+# A mirror caught mid-sync serves a list that does not match its index
+# (seen: the security suite's i386 list), and apt then finds no matching
+# versions for the two architectures' halves of Wine. The release's own
+# suite alone still gives both the same versions.
+install_packages() {
+    local log release
+    export DEBIAN_FRONTEND=noninteractive
+    log=$(mktemp)
+    if apt-get update -qq >"$log" 2>&1; then
+        rm -f "$log"
+        quietly "installing $*" apt-get install -y -qq --no-install-recommends "$@"
+        return
+    fi
+    release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "$script: a package list could not be read ($(grep -m1 '^E:' "$log" | cut -c1-160)); installing from $release alone" >&2
+    rm -f "$log"
+    quietly "installing $* from $release" apt-get install -y -qq --no-install-recommends -t "$release" "$@"
 }
 
 build_targets() {
