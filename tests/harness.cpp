@@ -133,12 +133,38 @@ void Updater::Start(const std::string &exe)
     ASSERT_TRUE(StartProgram(exe, &process));
 }
 
+// Where a box did not come: whether the program still runs, and what
+// windows it has, shown or not.
+struct ProgramWindows {
+    DWORD pid;
+    std::string list;
+};
+static BOOL CALLBACK ListWindow(HWND window, LPARAM found)
+{
+    auto *windows = (ProgramWindows *)found;
+    DWORD pid = 0;
+    char name[64] = "";
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == windows->pid && GetClassNameA(window, name, sizeof name))
+        windows->list += std::string(" ") + name + (IsWindowVisible(window) ? " shown" : " hidden");
+    return TRUE;
+}
+
+static std::string ProgramState(const PROCESS_INFORMATION &process)
+{
+    DWORD code = 0;
+    ProgramWindows windows = { process.dwProcessId, "" };
+    EnumWindows(ListWindow, (LPARAM)&windows);
+    return (GetExitCodeProcess(process.hProcess, &code) && code == STILL_ACTIVE ? "it runs" : "it ended with " + std::to_string(code)) +
+           "; its windows:" + (windows.list.empty() ? " none" : windows.list);
+}
+
 void Updater::Answer(const char *caption, const char *text)
 {
     // A box can show for a moment before its caption is set.
     HWND box = NULL;
     ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return (box = FindDialog(process.dwProcessId, NULL, "")) && !WindowText(box).empty(); }))
-        << "no message box; expected \"" << caption << "\"";
+        << "no message box; expected \"" << caption << "\"; " << ProgramState(process);
     ASSERT_EQ(WindowText(box), caption);
     EXPECT_EQ(MessageBoxText(box), text);
     CloseMessageBox(box);
