@@ -212,7 +212,7 @@ TEST_F(Updater, AStoppedUpdateFinishesOnceItsCauseIsRemoved)
                 ExpectStopped(dialog, log += StoppedAt(c.step));
                 if (c.held)
                     EXPECT_GE(Milliseconds() - pressed, LOCK_WAIT_MS) << "a held file not waited for";
-                else if (c.step == 1)
+                else if (c.step == 1 && !RunsEmulated()) // where a step alone may take seconds
                     EXPECT_LT(Milliseconds() - pressed, LOCK_WAIT_MS) << "waited for what no wait cures";
                 EXPECT_EQ(WindowText(GetDlgItem(dialog, IDC_CANCEL)), "Anuluj");
                 EXPECT_EQ(OnDisk(), c.stopped);

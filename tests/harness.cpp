@@ -159,12 +159,29 @@ static std::string ProgramState(const PROCESS_INFORMATION &process)
            "; its windows:" + (windows.list.empty() ? " none" : windows.list);
 }
 
+// The first box a group misses has the group's state kept beside Wine's
+// error lines (tools/test-group takes it while the program still waits).
+static void KeepEvidence(const std::string &what)
+{
+    static bool kept = false;
+    char folder[MAX_PATH];
+    if (kept || !GetEnvironmentVariableA("UPDATER_EVIDENCE", folder, sizeof folder))
+        return;
+    kept = true;
+    std::string marker = std::string(folder) + "\\box-missing";
+    if (WriteBytes(marker, what))
+        WaitUntil(WAIT_MS, [&] { return !Exists(marker); });
+}
+
 void Updater::Answer(const char *caption, const char *text)
 {
     // A box can show for a moment before its caption is set.
     HWND box = NULL;
-    ASSERT_TRUE(WaitUntil(WAIT_MS, [&] { return (box = FindDialog(process.dwProcessId, NULL, "")) && !WindowText(box).empty(); }))
-        << "no message box; expected \"" << caption << "\"; " << ProgramState(process);
+    bool shown = WaitUntil(WAIT_MS, [&] { return (box = FindDialog(process.dwProcessId, NULL, "")) && !WindowText(box).empty(); });
+    std::string state = shown ? "" : ProgramState(process);
+    if (!shown)
+        KeepEvidence(std::string(caption) + "; " + state);
+    ASSERT_TRUE(shown) << "no message box; expected \"" << caption << "\"; " << state;
     ASSERT_EQ(WindowText(box), caption);
     EXPECT_EQ(MessageBoxText(box), text);
     CloseMessageBox(box);
