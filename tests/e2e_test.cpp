@@ -198,7 +198,9 @@ TEST_F(Updater, AStoppedUpdateFinishesOnceItsCauseIsRemoved)
     for (const FailCase &c : FAIL_CASES)
         for (bool restart : { false, true }) {
             SCOPED_TRACE(testing::Message() << c.name << (restart ? ", after a restart" : ", in the same window"));
-            if (!c.mend && !restart)
+            // In the emulated PC, where each start takes seconds, a row is
+            // mended after a restart only; the same window's retry natively.
+            if ((!c.mend || RunsEmulated()) && !restart)
                 continue;
             ASSERT_TRUE(c.dir[0] != 'T' || GetDriveTypeA("T:\\") != DRIVE_NO_ROOT_DIR) << "no size-limited drive T: here";
             UseGame(c.dir);
