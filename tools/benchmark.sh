@@ -21,6 +21,7 @@ fi
 use_prefix bench
 trap end_session EXIT
 start_xvfb
+keep_wine_session
 
 out=$build/bench
 rm -rf "$out"; mkdir -p "$out/texts"

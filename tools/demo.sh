@@ -29,6 +29,7 @@ listing() { (cd "$game_unix" && find . -type f -printf '%10s  %p\n' | sort -k2);
 # display must be there before it.
 watch=
 if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then watch=1; else start_xvfb; fi
+keep_wine_session
 
 run "$driver" layout 'C:\Gry\Valtheria III'
 echo "Sample game in $game_unix (registry INSTALL_PATH = C:\\Gry\\Valtheria III):"

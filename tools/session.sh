@@ -21,6 +21,9 @@
 #   use_prefix NAME            a fresh Wine prefix build/wine/NAME, exported
 #   start_xvfb                 a private X server on a display it finds free
 #                              itself, exported as DISPLAY
+#   keep_wine_session          keeps the prefix's Wine session (services,
+#                              desktop) up between the programs a script
+#                              runs, so that each does not boot it anew
 #   end_session                ends this prefix's wineserver and the X server
 #                              (by their own prefix and pid)
 # A script stopped by a signal still runs its EXIT trap, and so ends its
@@ -111,6 +114,14 @@ build_targets() {
 use_prefix() {
     export WINEPREFIX=$build/wine/$1
     "$root/tools/make-prefix" "$WINEPREFIX"
+}
+
+# Wine ends a prefix's server, and with it the session, as soon as its
+# last program ends; the next program boots the session again (seconds
+# natively, most of a minute in the emulated PC). This server stays until
+# end_session, or a minute after its last program.
+keep_wine_session() {
+    LC_ALL=pl_PL.UTF-8 wineserver -p60 </dev/null >/dev/null 2>&1
 }
 
 end_session() {
