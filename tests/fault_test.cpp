@@ -120,7 +120,7 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
         }
         // In the emulated PC (tools/vm-run) each start takes seconds: fewer
         // timed cuts there; every phase is still hit.
-        const int POINTS = RunsEmulated() ? 10 : 30;
+        const int POINTS = RunsEmulated() ? 6 : 30;
         for (int point = 0; point < POINTS && !HasFailure(); point++) {
             bool kill = point % 2 == 1;
             double delay = span * (point / 2) / (POINTS / 2 - 1);

@@ -104,8 +104,10 @@ install_packages() {
 }
 
 build_targets() {
+    local emulated=OFF
+    emulated_road && emulated=ON
     quietly "configuring the build" cmake -S "$root" -B "$build" \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DUPDATER_TESTS=ON -DUPDATER_EMULATED=$emulated
     local target_args=()
     for t in "$@"; do target_args+=(--target "$t"); done
     quietly "the build" cmake --build "$build" -j2 "${target_args[@]}" -- --no-print-directory
