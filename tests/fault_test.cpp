@@ -105,6 +105,9 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
         // The longest of three runs from the press to the settler's new
         // size (asking the window would slow them), so that the last cuts
         // land after the last step.
+        // An install there takes seconds (the benchmark's whole road: 16 s
+        // in the emulated PC alone, more beside another group's tests).
+        const double RUN_DEADLINE_MS = RunsEmulated() ? 4 * WAIT_MS : WAIT_MS;
         double span = 0;
         for (int run = 0; run < 3; run++) {
             UseGame(GAME_DIR);
@@ -115,7 +118,7 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
             WIN32_FILE_ATTRIBUTE_DATA settler = {};
             while (!GetFileAttributesExA((game.dir + SETTLER_INI).c_str(), GetFileExInfoStandard, &settler) ||
                    settler.nFileSizeLow != SETTLER_INI_LENGTH)
-                ASSERT_LT(Milliseconds() - pressed, WAIT_MS);
+                ASSERT_LT(Milliseconds() - pressed, RUN_DEADLINE_MS);
             span = std::max(span, (Milliseconds() - pressed) * 5 / 4);
         }
         // In the emulated PC (tools/vm-run) each start takes seconds: fewer
