@@ -133,30 +133,12 @@ void Updater::Start(const std::string &exe)
     ASSERT_TRUE(StartProgram(exe, &process));
 }
 
-// Where a box did not come: whether the program still runs, and what
-// windows it has, shown or not.
-struct ProgramWindows {
-    DWORD pid;
-    std::string list;
-};
-static BOOL CALLBACK ListWindow(HWND window, LPARAM found)
-{
-    auto *windows = (ProgramWindows *)found;
-    DWORD pid = 0;
-    char name[64] = "";
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == windows->pid && GetClassNameA(window, name, sizeof name))
-        windows->list += std::string(" ") + name + (IsWindowVisible(window) ? " shown" : " hidden");
-    return TRUE;
-}
-
+// Where a box did not come: whether the program still runs.
 static std::string ProgramState(const PROCESS_INFORMATION &process)
 {
     DWORD code = 0;
-    ProgramWindows windows = { process.dwProcessId, "" };
-    EnumWindows(ListWindow, (LPARAM)&windows);
-    return (GetExitCodeProcess(process.hProcess, &code) && code == STILL_ACTIVE ? "it runs" : "it ended with " + std::to_string(code)) +
-           "; its windows:" + (windows.list.empty() ? " none" : windows.list);
+    GetExitCodeProcess(process.hProcess, &code);
+    return code == STILL_ACTIVE ? "it runs" : "it ended with " + std::to_string(code);
 }
 
 // The first box a group misses has the group's state kept beside Wine's
