@@ -32,7 +32,9 @@ if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then watch=1; else start_xvfb; fi
 keep_wine_session
 
 run "$driver" layout 'C:\Gry\Valtheria III'
-echo "Sample game in $game_unix (registry INSTALL_PATH = C:\\Gry\\Valtheria III):"
+where=$game_unix
+emulated_road && where="$game_unix, in the emulated PC's memory"
+echo "Sample game in $where (registry INSTALL_PATH = C:\\Gry\\Valtheria III):"
 listing > "$build/demo-before.txt"
 cat "$build/demo-before.txt"
 echo
