@@ -27,7 +27,7 @@ readme_command() {
 }
 if [ "${UPDATER_IN_VM:-}" != 1 ]; then
     "$root/tools/install-deps.sh"
-    announce_road 40
+    announce_road 20
     phase "building"
     build_targets
     "$root/tools/check-release.sh"
@@ -36,7 +36,7 @@ if [ "${UPDATER_IN_VM:-}" != 1 ]; then
     # that is the road.
     readme_command env -u DISPLAY "$root/tools/demo.sh"
     readme_command "$root/tools/benchmark.sh" 1
-    continue_where_wine_runs 40 "$@"
+    continue_where_wine_runs 20 "$@"
 fi
 
 # Drive T: is a small file system with 1 KiB blocks, for the full-disk
