@@ -16,7 +16,7 @@ rounds=${1:-30}
 if [ "${UPDATER_IN_VM:-}" != 1 ]; then
     "$root/tools/install-deps.sh"
     build_targets release bench_driver floor
-    continue_where_wine_runs $((2 + rounds * 3 / 4)) "$@"
+    continue_where_wine_runs $((2 + rounds * 3 / 8)) "$@"
 fi
 use_prefix bench
 trap end_session EXIT
