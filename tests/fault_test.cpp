@@ -103,10 +103,10 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
         }
 
         // The longest of three runs from the press to the settler's new
-        // size (asking the window would slow them), so that the last cuts
-        // land after the last step.
-        // An install there takes seconds (the benchmark's whole road: 16 s
-        // in the emulated PC alone, more beside another group's tests).
+        // size (asking the window would slow them), over which the timed
+        // cuts spread. In the emulated PC an install takes seconds (the
+        // benchmark's whole road: 16 s there alone, more beside another
+        // group's tests).
         const double RUN_DEADLINE_MS = RunsEmulated() ? 4 * WAIT_MS : WAIT_MS;
         double span = 0;
         for (int run = 0; run < 3; run++) {
@@ -122,17 +122,23 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
             span = std::max(span, (Milliseconds() - pressed) * 5 / 4);
         }
         // In the emulated PC (tools/vm-run) each start takes seconds: fewer
-        // timed cuts there; every phase is still hit.
+        // timed cuts there. The last two cut once every fix is on disk:
+        // a run's length there varies by more than a quarter beside another
+        // group's tests, and a timed cut would then land before it.
         const int POINTS = RunsEmulated() ? 6 : 30;
         for (int point = 0; point < POINTS && !HasFailure(); point++) {
-            bool kill = point % 2 == 1;
+            bool kill = point % 2 == 1, last = point / 2 == POINTS / 2 - 1;
             double delay = span * (point / 2) / (POINTS / 2 - 1);
-            SCOPED_TRACE(testing::Message() << (kill ? "killed " : "closed ") << delay << " ms after the press");
+            SCOPED_TRACE(testing::Message() << (kill ? "killed " : "closed ")
+                                            << (last ? "after the last step" : std::to_string(delay) + " ms after the press"));
             UseGame(GAME_DIR);
             HWND dialog = OpenInstaller();
             ASSERT_TRUE(dialog);
             PressButton(dialog, IDC_INSTALL);
-            Spin(delay);
+            if (last)
+                ASSERT_TRUE(WaitUntil(RUN_DEADLINE_MS, [&] { return OnDisk() == Steps(4); }));
+            else
+                Spin(delay);
             Cut(dialog, kill);
             Landed(phases);
             NextRun();
