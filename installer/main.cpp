@@ -13,7 +13,9 @@
  * functions are looked up, not imported, as the oldest Windows the game
  * runs on lacks them; there the DLLs that Windows loads by name for this
  * window later (the theming) are loaded from the system folder now, and a
- * later load by name finds them in the process already.
+ * later load by name finds them in the process already. The theming DLL's
+ * own DLLs are then looked for beside it, in the system folder, not
+ * beside the exe.
  */
 static void KeepDllSearchInSystemFolder(void)
 {
@@ -37,7 +39,7 @@ static void KeepDllSearchInSystemFolder(void)
     if (length == 0 || length >= MAX_PATH - sizeof THEMING_DLL)
         return;
     strcpy(path + length, THEMING_DLL);
-    LoadLibraryA(path);
+    LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 /*

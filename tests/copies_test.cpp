@@ -2,8 +2,6 @@
 // them, on both roads, the game files watched throughout.
 #include "harness.h"
 
-#include <tlhelp32.h>
-
 namespace {
 
 // A file's size, looked up without opening it; -1 when it is not there.
@@ -59,21 +57,6 @@ struct Watch {
     }
     ~Watch() { End(), CloseHandle(thread); }
 };
-
-// Stops, or lets go on, every thread of a copy but its window's, as a PC
-// too busy to give it a turn would.
-void Freeze(const PROCESS_INFORMATION &copy, bool frozen)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = { sizeof entry };
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == copy.dwProcessId && entry.th32ThreadID != copy.dwThreadId) {
-            HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
-            frozen ? SuspendThread(thread) : ResumeThread(thread);
-            CloseHandle(thread);
-        }
-    CloseHandle(snapshot);
-}
 
 class Copies : public Updater {
 public:

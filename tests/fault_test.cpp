@@ -92,10 +92,7 @@ TEST_F(Faults, ARunCutShortAtAnyPointIsFinishedByTheNextStartOnBothRoads)
             ASSERT_TRUE(dialog);
             HANDLE held = CreateFileA((game.dir + h.held).c_str(), GENERIC_READ, h.share, NULL, OPEN_EXISTING, 0, NULL);
             PressButton(dialog, IDC_INSTALL);
-            EXPECT_TRUE(WaitUntil(WAIT_MS, [&] {
-                std::string log = LogText(dialog);
-                return log.size() > strlen(h.step) && log.substr(log.size() - strlen(h.step)) == h.step && OnDisk() == h.shown;
-            })) << LogText(dialog) << OnDisk();
+            EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return ShowsStep(dialog, h.step, h.shown); })) << LogText(dialog) << OnDisk();
             Cut(dialog, h.step[5] % 2 == 0);
             CloseHandle(held);
             Landed(phases);

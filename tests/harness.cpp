@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <tlhelp32.h>
 
 std::string g_exe;
 
@@ -92,6 +93,19 @@ void Spin(double ms)
 {
     for (double start = Milliseconds(); Milliseconds() - start < ms;) {
     }
+}
+
+void Freeze(const PROCESS_INFORMATION &program, bool frozen)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = { sizeof entry };
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == program.dwProcessId && entry.th32ThreadID != program.dwThreadId) {
+            HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+            frozen ? SuspendThread(thread) : ResumeThread(thread);
+            CloseHandle(thread);
+        }
+    CloseHandle(snapshot);
 }
 
 bool RunsEmulated()
@@ -208,6 +222,12 @@ void Updater::ExpectEndWithoutWindow()
         return WaitForExit(process, 0);
     });
     EXPECT_TRUE(ended) << "the program did not end";
+}
+
+bool Updater::ShowsStep(HWND dialog, const std::string &step, const std::string &shown)
+{
+    std::string log = LogText(dialog);
+    return log.size() > step.size() && log.compare(log.size() - step.size(), step.size(), step) == 0 && OnDisk() == shown;
 }
 
 void Updater::ExpectStopped(HWND dialog, const std::string &log)

@@ -42,6 +42,10 @@ unsigned long long Fnv1a(const char *bytes, size_t length);
 double Milliseconds();
 void Spin(double ms);
 
+// Stops, or lets go on, every thread of a program but its window's, as a
+// PC too busy to give it a turn would.
+void Freeze(const PROCESS_INFORMATION &program, bool frozen);
+
 // True in the emulated PC of tools/vm-run, many times slower.
 bool RunsEmulated();
 
@@ -73,6 +77,9 @@ public:
     void Install(HWND dialog, const std::string &logBefore);
     // The program ends without ever showing its window.
     void ExpectEndWithoutWindow();
+    // The run shows it is inside a step: the log ends with the step's
+    // prefix and the disk is as shown.
+    bool ShowsStep(HWND dialog, const std::string &step, const std::string &shown);
     // A run ends at a failed step: its log as given, "Instaluj" enabled.
     void ExpectStopped(HWND dialog, const std::string &log);
     // Ends the program by its close box, answering the completion box in

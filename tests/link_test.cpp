@@ -23,28 +23,36 @@ void MakeOutside()
 
 // Each link's place under the game ("": the game folder, "..": the one
 // above) and target (none: the outside's of that name), what is done to
-// the game first, whether the links come with the window open, and the
-// log and the disk (read through the links) at the end.
+// the game first, when the links come, and the log and the disk (read
+// through the links) at the end. A link that comes in a wait takes the
+// place of a folder on the way, moved aside by another program (this one,
+// so that sharing counts) while the run waits for a file held as given.
 struct Link {
     std::string at, target;
     std::string Path() const { return at == ".." ? "C:\\Gry" : GAME_DIR + at; }
+};
+enum When { AT_START, WINDOW_OPEN, IN_A_WAIT };
+struct Wait {
+    std::string held;
+    DWORD share;
+    const char *step, *shown;
 };
 struct LinkCase {
     const char *name;
     std::vector<Link> links;
     void (*arrange)(const std::string &game);
-    bool whileOpen;
+    When when;
     std::string log;
     const char *onDisk;
+    Wait wait;
 } const LINK_CASES[] = {
     // Where the link names a folder beside it, only its being a link tells.
     { "a unit folder linked to one beside it", { { SETTLER_DIR, GAME_DIR + SETTLER_COPY } },
       [](const std::string &g) { ASSERT_TRUE(MoveFileA((g + SETTLER_DIR).c_str(), (g + SETTLER_COPY).c_str())); },
-      false, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old old" },
-    { "a linked Art\\Units", { { "\\Art\\Units" } }, NULL, false, StoppedAt(1), "0 0 old+tmp old+tmp" },
-    { "a linked game folder", { { "", OUTSIDE_GAME } }, NULL, false, StoppedAt(1), "0 0 old+tmp old+tmp" },
-    { "a linked folder above the game", { { "..", OUTSIDE } }, NULL, false, StoppedAt(1), "0 0 old+tmp old+tmp" },
-    { "a settler INI that is a link", { { SETTLER_INI } }, NULL, false,
+      AT_START, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old old" },
+    { "a linked Art\\Units", { { "\\Art\\Units" } }, NULL, AT_START, StoppedAt(1), "0 0 old+tmp old+tmp" },
+    { "a linked folder above the game", { { "..", OUTSIDE } }, NULL, AT_START, StoppedAt(1), "0 0 old+tmp old+tmp" },
+    { "a settler INI that is a link", { { SETTLER_INI } }, NULL, AT_START,
       "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old old" },
     // As a run cut short would leave the leader INI but for the link.
     { "the leader INI's right name a link, its folder renamed",
@@ -53,12 +61,20 @@ struct LinkCase {
           ASSERT_TRUE(MoveFileA((g + LEADER_DIR_WRONG).c_str(), (g + LEADER_DIR_RIGHT).c_str()));
           ASSERT_TRUE(DeleteFileA((g + LEADER_DIR_RIGHT + LEADER_INI_WRONG).c_str()));
       },
-      false, StoppedAt(1), "2 0 old old" },
-    { "a link under the replacement's name while the window is open", { { WORKER_INI + TMP } }, NULL, true,
+      AT_START, StoppedAt(1), "2 0 old old" },
+    { "a link under the replacement's name while the window is open", { { WORKER_INI + TMP } }, NULL, WINDOW_OPEN,
       "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... OK\r\nKrok 4... błąd!\r\n", "2 2 old old+tmp" },
     { "links under the replacements' names at start", { { SETTLER_INI + TMP, PREFIX_OF_NEW }, { WORKER_INI + TMP } },
-      NULL, false, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old+tmp old+tmp" },
-    { "no link anywhere", {}, NULL, false, FULL_RUN_LOG, "2 2 new new" },
+      NULL, AT_START, "\r\nKrok 1... OK\r\nKrok 2... OK\r\nKrok 3... błąd!\r\n", "2 2 old+tmp old+tmp" },
+    // The folders on the way stay where they were checked until the run
+    // has renamed or replaced the file in them: the link never comes.
+    { "the renamed leader folder swapped for a link while step 1 waits for its INI",
+      { { LEADER_DIR_RIGHT, OUTSIDE_GAME + LEADER_DIR_WRONG } }, NULL, IN_A_WAIT, FULL_RUN_LOG, "2 2 new new",
+      { std::string(LEADER_DIR_WRONG) + LEADER_INI_WRONG, FILE_SHARE_READ | FILE_SHARE_WRITE, "Krok 1... ", "1 0 old old" } },
+    { "the settler's folder swapped for a link while step 4 waits to replace the settler", { { SETTLER_DIR } }, NULL,
+      IN_A_WAIT, FULL_RUN_LOG, "2 2 new new",
+      { SETTLER_INI, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, "Krok 4... ", "2 2 old+tmp new" } },
+    { "no link anywhere", {}, NULL, AT_START, FULL_RUN_LOG, "2 2 new new" },
 };
 
 TEST_F(Updater, NoLinkInTheGameFolderTurnsAChangeAgainstAnythingOutsideIt)
@@ -70,27 +86,45 @@ TEST_F(Updater, NoLinkInTheGameFolderTurnsAChangeAgainstAnythingOutsideIt)
         UseGame(GAME_DIR);
         if (c.arrange)
             c.arrange(game.dir);
-        auto plant = [&](bool now) {
+        std::vector<std::string> planted;
+        auto plant = [&](When now) {
             for (const Link &link : c.links)
-                if (now) {
-                    RemoveTree(link.Path());
-                    DeleteFileA(link.Path().c_str());
-                    ASSERT_TRUE(PlantLink(link.Path(), link.target.empty() ? OUTSIDE_GAME + link.at : link.target));
+                if (now == c.when) {
+                    std::string at = link.Path(), aside = at + " (przeniesiony)";
+                    if (now == IN_A_WAIT && !MoveFileExA(at.c_str(), aside.c_str(), 0))
+                        continue;
+                    RemoveTree(at);
+                    DeleteFileA(at.c_str());
+                    ASSERT_TRUE(PlantLink(at, link.target.empty() ? OUTSIDE_GAME + link.at : link.target));
+                    planted.push_back(at);
                 }
         };
-        plant(!c.whileOpen);
+        plant(AT_START);
         HWND dialog = OpenInstaller();
         ASSERT_TRUE(dialog);
-        plant(c.whileOpen);
+        plant(WINDOW_OPEN);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.when == IN_A_WAIT)
+            held = CreateFileA((game.dir + c.wait.held).c_str(), GENERIC_READ, c.wait.share, NULL, OPEN_EXISTING, 0, NULL);
         PressButton(dialog, IDC_INSTALL);
+        if (c.when == IN_A_WAIT) {
+            // Still so a moment later: past the checks, well inside the wait.
+            auto waits = [&] { return ShowsStep(dialog, c.wait.step, c.wait.shown); };
+            EXPECT_TRUE(WaitUntil(WAIT_MS, waits)) << LogText(dialog) << OnDisk();
+            EXPECT_FALSE(WaitUntil(500, [&] { return !waits(); })) << LogText(dialog) << OnDisk();
+            Freeze(process, true);
+            plant(IN_A_WAIT);
+            CloseHandle(held);
+            Freeze(process, false);
+        }
         std::string log = Welcome(game.dir) + c.log;
         if (c.log == FULL_RUN_LOG)
             Answer(DONE_CAPTION, DONE_TEXT);
         EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return LogText(dialog) == log; })) << LogText(dialog);
         EXPECT_EQ(CloseByCloseBox(dialog), 0u);
         EXPECT_EQ(OnDisk(), c.onDisk);
-        for (const Link &link : c.links)
-            RemoveLink(link.Path());
+        for (const std::string &link : planted)
+            RemoveLink(link);
         EXPECT_EQ(Changes(before, Snapshot(OUTSIDE, true)), std::set<std::string>()) << "outside the game";
     }
     RemoveTree(OUTSIDE);

@@ -16,10 +16,10 @@ struct ImportGroup {
 } const IMPORTS[] = {
     { "ADVAPI32.DLL", "95", "NT 3.1", "RegCloseKey RegOpenKeyExA RegQueryValueExA" },
     { "KERNEL32.DLL", "95", "NT 3.1",
-      "CloseHandle CompareStringA CreateFileA CreateMutexA CreateThread DeleteCriticalSection DeleteFileA FindClose FindFirstFileA "
-      "EnterCriticalSection FlushFileBuffers FreeLibrary GetFileAttributesA GetLastError GetModuleHandleA GetProcAddress "
-      "GetStartupInfoA GetSystemDirectoryA GetTickCount GetVersion InitializeCriticalSection LeaveCriticalSection "
-      "LoadLibraryA MoveFileA ReadFile ReleaseMutex ResumeThread SetUnhandledExceptionFilter Sleep TlsGetValue "
+      "CloseHandle CompareStringA CreateFileA CreateMutexA CreateThread DeleteCriticalSection DeleteFileA DeviceIoControl "
+      "EnterCriticalSection FindClose FindFirstFileA FlushFileBuffers FreeLibrary GetFileAttributesA GetFileInformationByHandle "
+      "GetLastError GetModuleHandleA GetProcAddress GetStartupInfoA GetSystemDirectoryA GetTickCount GetVersion "
+      "InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExA MoveFileA ReadFile ReleaseMutex ResumeThread SetUnhandledExceptionFilter Sleep TlsGetValue "
       "VirtualProtect VirtualQuery WaitForSingleObject WriteFile" },
     // On 95, 98 and ME only a stub that fails; the program calls it on NT alone.
     { "KERNEL32.DLL", "95 (stub)", "NT 3.1", "MoveFileExA" },

@@ -34,8 +34,9 @@ static BOOL TryOperation(FileOperation operation, const char *from, const char *
     }
     /* Whether the file could give way now: on NT, opened for deleting
        while others may go on using it, which fails when another program
-       holds it so that it cannot be replaced; 9x, which cannot delete an
-       open file, has to open it alone. */
+       holds it so that it cannot be replaced. 9x would delete it even
+       under a program that has it open, so there it gives way only when
+       this program can open it alone. */
     bool win9x = IsWindows9x();
     HANDLE file = CreateFileA(from, win9x ? GENERIC_READ : DELETE,
                               win9x ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
@@ -94,13 +95,17 @@ bool GiveRightName(const char *wrong, const char *right)
 
 /*
  * Writes a file that does not exist yet: an existing name, whatever it is,
- * is never opened, written through or truncated. The bytes are on the disk
- * before it returns true, so not even a power cut tears the file once it
- * takes the game file's name; a file it made and could not fill is removed.
+ * is never opened, written through or truncated. On Windows 2000 and later
+ * a link standing under the name is not followed either (Windows may
+ * create a missing file a link names), so it counts as a name that exists.
+ * The bytes are on the disk before it returns true, so not even a power
+ * cut tears the file once it takes the game file's name; a file it made
+ * and could not fill is removed.
  */
 static bool WriteNewFile(const char *path, const char *data, size_t length)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (IsWindows2000OrLater() ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, flags, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
@@ -113,30 +118,22 @@ static bool WriteNewFile(const char *path, const char *data, size_t length)
 }
 
 /*
- * The written replacement, open in this program, takes the game file's
- * name. Windows NT does it in one call, and the game file is either the old
- * one or the new one throughout. Windows 9x cannot replace a file in one
- * call: the game file gives way first, then the replacement takes its
- * name; a cut between the two leaves the whole replacement alone, which
- * the next start puts in place (SettleLeftoverReplacement), so it is kept
- * when the second call fails too. There the replacement stays open until
- * the game file has given way, as 9x deletes no open file: it still
- * stands then, whatever else removes files in the folder. NT moves no
- * file that is open this way, so it is closed first.
+ * The written replacement takes the game file's name. Windows NT does it
+ * in one call, and the game file is either the old one or the new one
+ * throughout. Windows 9x cannot replace a file in one call: the game file
+ * gives way first, then the replacement takes its name; a cut between the
+ * two leaves the whole replacement alone, which the next start puts in
+ * place (SettleLeftoverReplacement), so it is kept when the second call
+ * fails too. Meanwhile nothing removes the replacement there: 9x deletes
+ * even an open file, but the only program that removes such files is
+ * another copy of this one, and the run lock keeps copies apart.
  */
-static bool PutInPlace(const char *replacement, HANDLE replacementFile, const char *path)
+static bool PutInPlace(const char *replacement, const char *path)
 {
     if (IsWindows9x()) {
-        bool gaveWay = GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES || WaitingOutLocks(REMOVE, path, NULL);
-        CloseHandle(replacementFile);
-        if (!gaveWay) {
-            DeleteFileA(replacement);
-            return false;
-        }
-        return WaitingOutLocks(RENAME, replacement, path);
-    }
-    CloseHandle(replacementFile);
-    if (WaitingOutLocks(REPLACE, replacement, path))
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES || WaitingOutLocks(REMOVE, path, NULL))
+            return WaitingOutLocks(RENAME, replacement, path);
+    } else if (WaitingOutLocks(REPLACE, replacement, path))
         return true;
     DeleteFileA(replacement);
     return false;
@@ -195,7 +192,8 @@ static LeftoverKind ReadLeftover(HANDLE file, const char *data, size_t length)
  * The file and its replacement are each checked again, and the
  * replacement read: it has stood in the game folder since it was written,
  * where another program may have removed or changed it. The game file
- * gives way only to the whole text.
+ * gives way only to the whole text. The replacement is closed before it
+ * moves, as NT moves no file that is open without sharing its deletion.
  */
 bool PutReplacementInPlace(const char *path, const char *data, size_t length)
 {
@@ -207,10 +205,9 @@ bool PutReplacementInPlace(const char *path, const char *data, size_t length)
     ReplacementName(path, replacement);
     bool placed = false;
     if (HoldPathFreeOfLinks(replacement, &heldReplacement, GENERIC_READ, &file) && file != INVALID_HANDLE_VALUE) {
-        if (ReadLeftover(file, data, length) == WHOLE_TEXT)
-            placed = PutInPlace(replacement, file, path);
-        else
-            CloseHandle(file);
+        bool whole = ReadLeftover(file, data, length) == WHOLE_TEXT;
+        CloseHandle(file);
+        placed = whole && PutInPlace(replacement, path);
     }
     ReleaseFolders(&heldReplacement);
     ReleaseFolders(&held);

@@ -40,21 +40,21 @@ static size_t RootLength(const char *path)
     return 0;
 }
 
+/* A function of Windows Vista and later, looked up, not imported, as
+   older Windows lack it: null there. */
+static FARPROC VistaFunction(const char *name)
+{
+    return GetProcAddress(GetModuleHandleA("kernel32.dll"), name);
+}
+
 /*
  * Where an open file or folder really is, as Windows Vista and later tell
  * it, with a link on the way followed; false where Windows cannot tell.
- * Looked up once, not imported, as older Windows lack it.
  */
 static bool FinalPath(HANDLE handle, char *out, DWORD size)
 {
     typedef DWORD(WINAPI * GetFinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
-    static GetFinalPathFunction getFinalPath = NULL;
-    static bool lookedUp = false;
-    if (!lookedUp) {
-        getFinalPath = (GetFinalPathFunction)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                                    "GetFinalPathNameByHandleA");
-        lookedUp = true;
-    }
+    GetFinalPathFunction getFinalPath = (GetFinalPathFunction)(void *)VistaFunction("GetFinalPathNameByHandleA");
     if (getFinalPath == NULL || handle == INVALID_HANDLE_VALUE)
         return false;
     DWORD length = getFinalPath(handle, out, size, 0);
@@ -117,13 +117,97 @@ static void FindRootsPlace(const char *path, size_t root, RealPlace *place)
 }
 
 /*
+ * A part's attributes and reparse tag, asked of its open handle. Windows
+ * Vista and later give both in one answer; 2000 and XP give the tag with
+ * the reparse point's data, and a tag that cannot be read stays 0 (a
+ * link). NT 4.0 has no reparse points.
+ */
+static bool HandleAttributes(HANDLE handle, DWORD *attributes, DWORD *tag)
+{
+    typedef BOOL(WINAPI * GetInfoFunction)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    GetInfoFunction getInfo = (GetInfoFunction)(void *)VistaFunction("GetFileInformationByHandleEx");
+    FILE_ATTRIBUTE_TAG_INFO info;
+    if (getInfo != NULL && getInfo(handle, FileAttributeTagInfo, &info, sizeof info)) {
+        *attributes = info.FileAttributes;
+        *tag = info.ReparseTag;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION basic;
+    if (!GetFileInformationByHandle(handle, &basic))
+        return false;
+    *attributes = basic.dwFileAttributes;
+    *tag = 0;
+    if (basic.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        DWORD reparseData[MAXIMUM_REPARSE_DATA_BUFFER_SIZE / sizeof(DWORD)];
+        DWORD returned = 0;
+        if (DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, NULL, 0, reparseData, sizeof reparseData, &returned,
+                            NULL) &&
+            returned >= sizeof(DWORD))
+            *tag = reparseData[0];
+    }
+    return true;
+}
+
+/* True when two handles are open on one file or folder. */
+static bool SameFile(HANDLE one, HANDLE other)
+{
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return GetFileInformationByHandle(one, &a) && GetFileInformationByHandle(other, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+/*
+ * Opens a part on Windows NT as itself, a link not followed (Windows 2000
+ * and later; NT 4.0 has no links), and judges what is open: a link or, on
+ * the way, anything but a folder is refused. A folder on the way is opened
+ * to be listed, a right that sharing binds and that the check of the next
+ * part needs anyway; as others may not delete it, no program can rename or
+ * remove it while it is held (a hold that asks only for attributes would
+ * hold nothing). The last part is opened only to be judged.
+ */
+static HANDLE OpenJudgedPart(const char *part, bool lastPart)
+{
+    DWORD access = lastPart ? FILE_READ_ATTRIBUTES : FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (IsWindows2000OrLater() ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE handle = CreateFileA(part, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, flags, NULL);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    DWORD attributes, tag;
+    if (!HandleAttributes(handle, &attributes, &tag) || ListedAsLink(attributes, tag) ||
+        (!lastPart && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+/*
+ * The last part opened again to be read as any program reads it, so that
+ * a cloud file's data is fetched: refused unless it is the very file
+ * judged, which a link swapped in meanwhile is not.
+ */
+static HANDLE ReopenToRead(const char *part, HANDLE judged, DWORD access)
+{
+    HANDLE handle = CreateFileA(part, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (handle != INVALID_HANDLE_VALUE && !SameFile(handle, judged)) {
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    CloseHandle(judged);
+    return handle;
+}
+
+/*
  * Checks one part of a path, the parts before it checked already and the
- * real place of the one before it in parent, and opens it (others may
- * read and write it, not rename or remove it) for access. Windows 9x opens
- * no folder as a file and has no links: a folder there comes back
- * checked, not open. Refused: a link, a folder on the way that is not a
- * folder, a part that is not inside the folder before it, or a part that
- * cannot be looked at. On success parent becomes this part's real place.
+ * real place of the one before it in parent, and opens it: a folder on the
+ * way held (others may read and write in it, not rename or remove it),
+ * the last part for access (or only judged, when access is 0). Windows 9x
+ * opens no folder as a file and has no links: a folder there comes back
+ * checked, not open. Refused: a link, by its listing or by what its handle
+ * says, a folder on the way that is not a folder, a part that is not
+ * inside the folder before it, or a part that cannot be looked at. On
+ * success parent becomes this part's real place.
  */
 static PartFound OpenPartFreeOfLinks(const char *part, bool lastPart, DWORD access, RealPlace *parent,
                                      HANDLE *opened)
@@ -140,11 +224,13 @@ static PartFound OpenPartFreeOfLinks(const char *part, bool lastPart, DWORD acce
     if (!lastPart && !folder)
         return PART_REFUSED;
 
-    bool win9x = IsWindows9x();
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!(win9x && folder)) {
-        handle = CreateFileA(part, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                             win9x ? 0 : FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (!IsWindows9x()) {
+        handle = OpenJudgedPart(part, lastPart);
+        if (handle == INVALID_HANDLE_VALUE)
+            return PART_REFUSED;
+    } else if (!folder) {
+        handle = CreateFileA(part, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
         if (handle == INVALID_HANDLE_VALUE)
             return PART_REFUSED;
     }
@@ -152,6 +238,11 @@ static PartFound OpenPartFreeOfLinks(const char *part, bool lastPart, DWORD acce
     if (partKnown && parent->known && !IsDirectlyInside(partFinal, parent)) {
         CloseHandle(handle);
         return PART_REFUSED;
+    }
+    if (lastPart && access != 0 && !IsWindows9x()) {
+        handle = ReopenToRead(part, handle, access);
+        if (handle == INVALID_HANDLE_VALUE)
+            return PART_REFUSED;
     }
     if (partKnown)
         strcpy(parent->path, partFinal);
@@ -184,7 +275,7 @@ bool HoldPathFreeOfLinks(const char *path, HeldFolders *held, DWORD lastAccess, 
         part[end] = '\0';
 
         HANDLE handle;
-        PartFound found = OpenPartFreeOfLinks(part, lastPart, lastPart ? lastAccess : 0, &parent, &handle);
+        PartFound found = OpenPartFreeOfLinks(part, lastPart, lastAccess, &parent, &handle);
         if (found == PART_MISSING)
             return true;
         if (found == PART_REFUSED)

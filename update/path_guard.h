@@ -38,17 +38,19 @@ bool ListedAsLink(DWORD attributes, DWORD tag);
 
 /*
  * Checks every part of path below its drive's root that exists, and holds
- * the folders among them open (others may read and write in them, not
- * rename or remove them on Windows NT) until ReleaseFolders. A part past
+ * the folders among them open until ReleaseFolders: on Windows NT others
+ * may read and write in them, not rename or remove them, so every name
+ * the caller then uses goes through the very folders checked. A part past
  * the last one that exists can only be the name being created.
  *
- * True: no part that exists is a link, every folder on the way is a
- * folder, and (where Windows tells where an open file really is, Vista
- * and later) each part lies inside the folder before it. The path's own
- * last part is checked but not held, as it is what is to be renamed,
- * replaced or removed; when last is given, it comes back open for
- * lastAccess (INVALID_HANDLE_VALUE when it does not exist), for the
- * caller to close.
+ * True: no part that exists is a link, by its folder's listing and, on
+ * Windows 2000 and later, by what the handle opened on the part itself
+ * says; every folder on the way is a folder, and (where Windows tells
+ * where an open file really is, Vista and later) each part lies inside
+ * the folder before it. The path's own last part is checked but not held,
+ * as it is what is to be renamed, replaced or removed; when last is
+ * given, it comes back open for lastAccess, the very file checked
+ * (INVALID_HANDLE_VALUE when it does not exist), for the caller to close.
  * False: nothing is held and nothing is open.
  */
 bool HoldPathFreeOfLinks(const char *path, HeldFolders *held, DWORD lastAccess = 0, HANDLE *last = NULL);

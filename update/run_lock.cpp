@@ -17,7 +17,7 @@ static HANDLE g_runLock = NULL;
  */
 static const char *RunLockName(void)
 {
-    return HasSessions() ? "Global\\" RUN_LOCK_NAME : RUN_LOCK_NAME;
+    return IsWindows2000OrLater() ? "Global\\" RUN_LOCK_NAME : RUN_LOCK_NAME;
 }
 
 /*

@@ -7,7 +7,7 @@ bool IsWindows9x(void)
     return (GetVersion() & 0x80000000) != 0;
 }
 
-bool HasSessions(void)
+bool IsWindows2000OrLater(void)
 {
     return !IsWindows9x() && LOBYTE(LOWORD(GetVersion())) >= 5;
 }
