@@ -28,8 +28,9 @@ struct HeldFolders {
     int count;
 };
 
-/* True when a file or folder listed with these attributes and reparse
-   tag may point its name at another place: a reparse point whose tag is a
+/* True when a file or folder with these attributes and reparse tag (as
+   its folder's listing or its own handle gives them) may point its name
+   at another place: a reparse point whose tag is a
    name surrogate (junction, mount point, symbolic link, a Linux
    subsystem's link), or whose tag could not be read (0). Every other
    reparse point (cloud placeholders, compressed, deduplicated or
