@@ -19,8 +19,8 @@ struct ImportGroup {
       "CloseHandle CompareStringA CreateFileA CreateMutexA CreateThread DeleteCriticalSection DeleteFileA DeviceIoControl "
       "EnterCriticalSection FindClose FindFirstFileA FlushFileBuffers FreeLibrary GetFileAttributesA GetFileInformationByHandle "
       "GetLastError GetModuleHandleA GetProcAddress GetStartupInfoA GetSystemDirectoryA GetTickCount GetVersion "
-      "InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExA MoveFileA ReadFile ReleaseMutex ResumeThread SetUnhandledExceptionFilter Sleep TlsGetValue "
-      "VirtualProtect VirtualQuery WaitForSingleObject WriteFile" },
+      "InitializeCriticalSection LeaveCriticalSection LoadLibraryA LoadLibraryExA MoveFileA ReadFile ReleaseMutex "
+      "ResumeThread SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject WriteFile" },
     // On 95, 98 and ME only a stub that fails; the program calls it on NT alone.
     { "KERNEL32.DLL", "95 (stub)", "NT 3.1", "MoveFileExA" },
     { "USER32.DLL", "95", "NT 3.1",

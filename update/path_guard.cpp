@@ -227,6 +227,8 @@ static PartFound OpenPartFreeOfLinks(const char *part, bool lastPart, DWORD acce
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (!IsWindows9x()) {
         handle = OpenJudgedPart(part, lastPart);
+        if (handle != INVALID_HANDLE_VALUE && lastPart && access != 0)
+            handle = ReopenToRead(part, handle, access);
         if (handle == INVALID_HANDLE_VALUE)
             return PART_REFUSED;
     } else if (!folder) {
@@ -238,11 +240,6 @@ static PartFound OpenPartFreeOfLinks(const char *part, bool lastPart, DWORD acce
     if (partKnown && parent->known && !IsDirectlyInside(partFinal, parent)) {
         CloseHandle(handle);
         return PART_REFUSED;
-    }
-    if (lastPart && access != 0 && !IsWindows9x()) {
-        handle = ReopenToRead(part, handle, access);
-        if (handle == INVALID_HANDLE_VALUE)
-            return PART_REFUSED;
     }
     if (partKnown)
         strcpy(parent->path, partFinal);
