@@ -43,6 +43,12 @@ void RemoveLink(const std::string &link)
     EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(link); })) << link;
 }
 
+void RemoveEmptyFolderFromLinux(const std::string &folder)
+{
+    RunLinuxProgram(L"/bin/rmdir " + UnixPath(folder));
+    EXPECT_TRUE(WaitUntil(WAIT_MS, [&] { return !Exists(folder); })) << folder;
+}
+
 Entries Snapshot(const std::string &dir, bool bytes, Entries out)
 {
     WIN32_FIND_DATAA found;

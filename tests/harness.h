@@ -30,6 +30,8 @@ std::string StoppedAt(int step);
 // junction is on Windows; both wait until Wine sees the change.
 bool PlantLink(const std::string &link, const std::string &target);
 void RemoveLink(const std::string &link);
+// An empty folder removed from the Linux side, even one a program holds.
+void RemoveEmptyFolderFromLinux(const std::string &folder);
 
 // Every entry under a folder, links not followed: "dir", or a file's bytes
 // or its size and time; what changed: "- " gone, "+ " new, "* " changed.

@@ -1,11 +1,11 @@
 #include <windows.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "game_location.h"
 #include "../installer/installer_dialog.h"
 #include "../installer/status_log.h"
 #include "update_procedure.h"
+#include "windows_version.h"
 
 #define GAME_REGISTRY_KEY "SOFTWARE\\Korvane Interactive\\Valtheria III"
 #define GAME_REGISTRY_VALUE "INSTALL_PATH"
@@ -67,22 +67,21 @@ int ReadInstallPath(char *dest)
 }
 
 /*
- * Returns the length of a file in bytes, or 0 when it cannot be opened.
+ * Returns the length of a file in bytes, or 0 when it cannot be opened
+ * (or is past 2 GiB). Opened as any program reads it, asking on Windows NT
+ * only to identify the program to whatever serves the name, so that a
+ * name that leads to a named pipe cannot lend the program its rights.
  */
 long ProbeFileLength(const char *path)
 {
-    FILE *file = fopen(path, "rb");
-    if (file == NULL)
+    DWORD flags = IsWindows9x() ? 0 : SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, flags, NULL);
+    if (file == INVALID_HANDLE_VALUE)
         return 0;
-
-    long length = 0;
-    if (fseek(file, 0, SEEK_END) == 0) {
-        length = ftell(file);
-        if (length < 0)
-            length = 0;
-    }
-    fclose(file);
-    return length;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    CloseHandle(file);
+    return low != INVALID_FILE_SIZE && high == 0 && low <= 0x7FFFFFFF ? (long)low : 0;
 }
 
 /*

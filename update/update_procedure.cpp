@@ -135,10 +135,10 @@ static bool TakeTurnToRun(void)
  * The settler file's length is the update's one record: the start-up
  * checks call the game updated as soon as it changes. So the settler takes
  * its new text last, once every other fix is on disk: step 3 writes its
- * replacement and makes sure it can take the settler's place, and step 4
- * puts it there after the worker file.
+ * replacement, holds it open in settler and makes sure it can take the
+ * settler's place, and step 4 puts it there after the worker file.
  */
-static bool RunUpdateStep(int step)
+static bool RunUpdateStep(int step, Replacement *settler)
 {
     char path[512];
 
@@ -154,10 +154,11 @@ static bool RunUpdateStep(int step)
                                 "\\Armia Średiowiecze.ini",
                                 "\\Armia Średniowiecze.ini");
     case 3:
-        return PrepareReplacement(UnitIniPath(SETTLER_INI_SUFFIX, path), SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
+        return PrepareReplacement(UnitIniPath(SETTLER_INI_SUFFIX, path), SETTLER_INI_TEXT, SETTLER_INI_LENGTH,
+                                  settler);
     case 4:
         return WriteWholeFile(UnitIniPath(WORKER_INI_SUFFIX, path), WORKER_INI_TEXT, WORKER_INI_LENGTH) &&
-               PutReplacementInPlace(UnitIniPath(SETTLER_INI_SUFFIX, path), SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
+               PutReplacementInPlace(settler, SETTLER_INI_TEXT, SETTLER_INI_LENGTH);
     }
     return false;
 }
@@ -178,16 +179,19 @@ DWORD WINAPI InstallThreadProc(LPVOID parameter)
 
     EnableWindow(GetDlgItem(g_hDlg, IDC_INSTALL), FALSE);
 
+    Replacement settler;
+    settler.held = false;
     bool ourTurn = false;
     for (int step = 1; step <= 4; step++) {
         AppendStatus(STEP_PREFIXES[step - 1]);
         if (step == 1)
             ourTurn = TakeTurnToRun();
-        if (!ourTurn || !RunUpdateStep(step)) {
+        if (!ourTurn || !RunUpdateStep(step, &settler)) {
             /* The settler's replacement goes, so that the next start opens
                the window again; the game is left as that start would
                leave it. A run that never had its turn touches nothing. */
             if (ourTurn) {
+                DropReplacement(&settler);
                 SettleLeftoverReplacements();
                 ReleaseRunLock();
             }
