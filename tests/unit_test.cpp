@@ -106,6 +106,39 @@ TEST(Listing, OnlyAReparsePointNamingAnotherPlaceOrWithoutATagIsALink)
         EXPECT_EQ(ListedAsLink(c.attributes, c.tag), c.link) << c.name;
 }
 
+// A folder is held only when every part of its path stands as a folder:
+// a missing one is never taken for a name yet to be created. While it is
+// held, no program moves it or a folder on its way.
+struct HoldCase {
+    const char *path;
+    bool held;
+} const HOLD_CASES[] = {
+    { "C:\\zapis\\gra", true },
+    { "C:\\zapis\\..\\zapis\\gra\\", true },
+    { "C:\\zapis\\brak\\gra", false },
+    { "C:\\zapis\\gra\\brak", false },
+    { "C:\\zapis\\plik.ini\\gra", false },
+};
+
+TEST(PathGuard, HoldsAFolderOnlyWhenEveryPartStandsAndNothingOnItsWayMovesMeanwhile)
+{
+    RemoveTree("C:\\zapis");
+    MakeFolders("C:\\zapis\\gra");
+    ASSERT_TRUE(WriteBytes("C:\\zapis\\plik.ini", "x"));
+    for (const HoldCase &c : HOLD_CASES) {
+        HeldFolder folder;
+        EXPECT_EQ(HoldFolder(c.path, &folder), c.held) << c.path;
+        for (const char *onTheWay : { "C:\\zapis", "C:\\zapis\\gra" })
+            if (c.held) {
+                EXPECT_FALSE(MoveFileA(onTheWay, "C:\\inna")) << onTheWay;
+                EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << onTheWay;
+            }
+        ReleaseFolder(&folder);
+    }
+    EXPECT_TRUE(MoveFileA("C:\\zapis", "C:\\inna"));
+    RemoveTree("C:\\inna");
+}
+
 // Which errors a rename, replace or removal waits out: a file another
 // program holds; not what no wait cures (gone, read-only media, a full
 // disk, a name that is no folder), which fails its step at once.

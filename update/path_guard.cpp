@@ -351,7 +351,7 @@ bool CreateEntry(const HeldFolder *folder, const char *name, HeldEntry *entry)
     if (!IsOnePart(name) || !EntryPath(folder, name, entry))
         return false;
     if (IsWindows9x())
-        entry->handle = CreateFileA(entry->path, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
+        entry->handle = CreateFileA(entry->path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, NULL);
     else
         entry->handle = OpenInFolder(folder->handles[folder->count - 1], name, CREATE_FILE,

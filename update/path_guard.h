@@ -80,8 +80,8 @@ void ReleaseFolder(HeldFolder *folder);
 EntryFound OpenEntry(const HeldFolder *folder, const char *name, DWORD access, DWORD share, HeldEntry *entry);
 
 /* Creates name in the held folder as a new file, open to be read, written
-   and removed by this program alone; a name that exists, a link included,
-   is refused. */
+   and removed by this program alone (others may only read it); a name
+   that exists, a link included, is refused. */
 bool CreateEntry(const HeldFolder *folder, const char *name, HeldEntry *entry);
 
 /* Gives the entry the name in its folder, replacing a file of that name

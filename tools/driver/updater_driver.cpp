@@ -55,17 +55,20 @@ bool WriteBytes(const std::string &path, const std::string &bytes)
     return fclose(f) == 0 && n == bytes.size();
 }
 
+// Read as a scanner reads, sharing everything: also a file the updater
+// holds open while it works on it.
 std::string Read(const std::string &path)
 {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
         return "<missing>";
     std::string bytes;
     char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+    DWORD n;
+    while (ReadFile(file, buffer, sizeof buffer, &n, NULL) && n > 0)
         bytes.append(buffer, n);
-    fclose(f);
+    CloseHandle(file);
     return bytes;
 }
 
